@@ -1,0 +1,24 @@
+// Everything of the platform that the system's logic uses, bundled: each
+// subsystem receives one Platform& and reaches the machine only through it.
+#pragma once
+
+#include "platform/eventlog.h"
+#include "platform/library.h"
+#include "platform/registry.h"
+#include "platform/scm.h"
+#include "platform/system.h"
+#include "platform/windowing.h"
+
+namespace talv {
+
+struct Platform {
+  Registry& registry;
+  ServiceManager& scm;
+  EventLog& eventLog;
+  Console& console;
+  Libraries& libraries;
+  Windowing& windowing;
+  System& system;
+};
+
+}  // namespace talv

@@ -1,0 +1,158 @@
+// The Service Control Manager port: manager and service handles, status
+// queries and controls, creation and deletion, and the dispatcher side a
+// service process uses (dispatcher, control handler, status reports).
+#pragma once
+
+#include <cstdint>
+#include <utility>
+
+#include "platform/types.h"
+
+namespace talv {
+
+using ScHandle = Handle;      // manager or service handle; 0 is none
+using StatusHandle = Handle;  // SERVICE_STATUS_HANDLE; 0 is none
+
+// The platform's seven-field SERVICE_STATUS, in the platform's order.
+struct ServiceStatus {
+  std::uint32_t dwServiceType = 0;
+  std::uint32_t dwCurrentState = 0;
+  std::uint32_t dwControlsAccepted = 0;
+  std::uint32_t dwWin32ExitCode = 0;
+  std::uint32_t dwServiceSpecificExitCode = 0;
+  std::uint32_t dwCheckPoint = 0;
+  std::uint32_t dwWaitHint = 0;
+};
+
+namespace svc {
+inline constexpr std::uint32_t kManagerAllAccess = 0xF003F;
+inline constexpr std::uint32_t kQueryConfig = 0x0001;
+inline constexpr std::uint32_t kQueryStatus = 0x0004;
+inline constexpr std::uint32_t kStart = 0x0010;
+inline constexpr std::uint32_t kStop = 0x0020;
+inline constexpr std::uint32_t kDelete = 0x10000;
+inline constexpr std::uint32_t kAllAccess = 0xF01FF;
+
+inline constexpr std::uint32_t kWin32OwnProcess = 0x10;
+inline constexpr std::uint32_t kDemandStart = 3;
+inline constexpr std::uint32_t kErrorNormal = 1;
+
+inline constexpr std::uint32_t kStopped = 1;
+inline constexpr std::uint32_t kStartPending = 2;
+inline constexpr std::uint32_t kStopPending = 3;
+inline constexpr std::uint32_t kRunning = 4;
+inline constexpr std::uint32_t kContinuePending = 5;
+inline constexpr std::uint32_t kPausePending = 6;
+inline constexpr std::uint32_t kPaused = 7;
+
+inline constexpr std::uint32_t kControlStop = 1;
+inline constexpr std::uint32_t kControlInterrogate = 4;
+inline constexpr std::uint32_t kAcceptStop = 1;
+}  // namespace svc
+
+// What CreateService is given (null pointers are "none", as in Win32).
+struct ServiceCreateParams {
+  const char16_t* serviceName = nullptr;
+  const char16_t* displayName = nullptr;
+  std::uint32_t desiredAccess = svc::kAllAccess;
+  std::uint32_t serviceType = svc::kWin32OwnProcess;
+  std::uint32_t startType = svc::kDemandStart;
+  std::uint32_t errorControl = svc::kErrorNormal;
+  const char16_t* binaryPathName = nullptr;
+  const char16_t* loadOrderGroup = nullptr;
+  const char16_t* dependencies = nullptr;  // double-NUL-terminated list
+  const char16_t* serviceStartName = nullptr;
+  const char16_t* password = nullptr;
+};
+
+// The service main and control handler a service process hands to the
+// dispatcher. Plain functions: the platform calls them without an object.
+using ServiceMainFn = void (*)(std::uint32_t argc, char16_t** argv);
+using ControlHandlerFn = void (*)(std::uint32_t control);
+
+class ServiceManager {
+ public:
+  virtual ~ServiceManager() = default;
+
+  // OpenSCManagerW(null machine, null database, access); *out only on success.
+  virtual WinError OpenManager(std::uint32_t access, ScHandle* out) = 0;
+  // OpenServiceW; 1060 when no service of that name is installed.
+  virtual WinError OpenService(ScHandle manager, const char16_t* name, std::uint32_t access,
+                               ScHandle* out) = 0;
+  // QueryServiceStatus; *status written only on success.
+  virtual WinError QueryStatus(ScHandle service, ServiceStatus* status) = 0;
+  // ControlService; *status (may be null) receives the returned status.
+  virtual WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) = 0;
+  // CreateServiceW; *out only on success.
+  virtual WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
+                                 ScHandle* out) = 0;
+  // DeleteService: marks the service for deletion.
+  virtual WinError DeleteService(ScHandle service) = 0;
+  // CloseServiceHandle for a manager or a service handle.
+  virtual WinError CloseHandle(ScHandle handle) = 0;
+
+  // StartServiceCtrlDispatcherW with a one-entry table; blocks while the
+  // service runs. Fails (1063) when the process was not started by the SCM.
+  virtual WinError StartDispatcher(const char16_t* serviceName, ServiceMainFn main) = 0;
+  // RegisterServiceCtrlHandlerW; *out only on success.
+  virtual WinError RegisterControlHandler(const char16_t* serviceName, ControlHandlerFn handler,
+                                          StatusHandle* out) = 0;
+  // SetServiceStatus.
+  virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
+};
+
+// Move-only owner of a manager or service handle.
+class UniqueScHandle {
+ public:
+  UniqueScHandle() = default;
+  UniqueScHandle(ServiceManager& scm, ScHandle h) : scm_(&scm), h_(h) {}
+  UniqueScHandle(const UniqueScHandle&) = delete;
+  UniqueScHandle& operator=(const UniqueScHandle&) = delete;
+  UniqueScHandle(UniqueScHandle&& o) noexcept : scm_(o.scm_), h_(std::exchange(o.h_, 0)) {}
+  UniqueScHandle& operator=(UniqueScHandle&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      scm_ = o.scm_;
+      h_ = std::exchange(o.h_, 0);
+    }
+    return *this;
+  }
+  ~UniqueScHandle() { Reset(); }
+  ScHandle get() const { return h_; }
+  explicit operator bool() const { return h_ != 0; }
+  void Reset() {
+    if (h_ != 0 && scm_ != nullptr) scm_->CloseHandle(h_);
+    h_ = 0;
+  }
+
+  WinError OpenManager(ServiceManager& scm, std::uint32_t access) {
+    ScHandle h = 0;
+    WinError r = scm.OpenManager(access, &h);
+    if (r == err::kSuccess) Adopt(scm, h);
+    return r;
+  }
+  WinError OpenService(ServiceManager& scm, ScHandle manager, const char16_t* name,
+                       std::uint32_t access) {
+    ScHandle h = 0;
+    WinError r = scm.OpenService(manager, name, access, &h);
+    if (r == err::kSuccess) Adopt(scm, h);
+    return r;
+  }
+  WinError CreateService(ServiceManager& scm, ScHandle manager, const ServiceCreateParams& p) {
+    ScHandle h = 0;
+    WinError r = scm.CreateService(manager, p, &h);
+    if (r == err::kSuccess) Adopt(scm, h);
+    return r;
+  }
+
+ private:
+  void Adopt(ServiceManager& scm, ScHandle h) {
+    Reset();
+    scm_ = &scm;
+    h_ = h;
+  }
+  ServiceManager* scm_ = nullptr;
+  ScHandle h_ = 0;
+};
+
+}  // namespace talv

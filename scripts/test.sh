@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# The whole test suite: installs what is missing, builds both builds, runs
+# the host tests (ASan+UBSan) and the Windows tests under Wine, and ends with
+# one summary line.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+
+bash scripts/install-deps.sh || exit 1
+bash scripts/build.sh || { echo "build failed"; exit 1; }
+
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+jobs=${TALV_JOBS:-$(nproc)}
+
+passed=0
+failed=0
+run_ctest() {
+  local dir=$1 log
+  log=$(mktemp)
+  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 1200) 2>&1 | tee "$log"
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
+  if [ -n "$line" ]; then
+    local total bad
+    total=$(sed -E 's/.*out of ([0-9]+).*/\1/' <<<"$line")
+    bad=$(sed -E 's/.*tests passed, ([0-9]+) tests failed.*/\1/' <<<"$line")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+  else
+    failed=$((failed + 1))
+  fi
+  rm -f "$log"
+}
+
+echo "== host tests (simulated platform, ASan+UBSan) =="
+run_ctest build/host
+echo "== Windows tests under Wine =="
+run_ctest build/win64
+
+echo "tests: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

@@ -1,0 +1,93 @@
+#!/usr/bin/env bash
+# The Wine test bed: throw-away, headless prefixes for running Windows test
+# programs on this machine, with no display and no network.
+#
+#   winebed.sh template          boot (once) the template prefix, headless
+#   winebed.sh new DIR           make DIR a fresh prefix copied from the template
+#   winebed.sh destroy DIR       end DIR's wineserver and remove it
+#   winebed.sh run EXE [ARGS]    run EXE in a fresh prefix; its output and exit
+#                                code are passed through; the prefix is removed
+#   winebed.sh keeper DIR        start a process that keeps DIR's services alive
+#
+# Environment: TALV_WINE_TEMPLATE (template location), WINEDEBUG (default -all),
+# WINEDLLOVERRIDES (default: Wine's own clusapi.dll disabled, since it makes
+# every machine look like a cluster node and crashes on OpenClusterResource).
+set -euo pipefail
+
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
+[ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
+TEMPLATE=${TALV_WINE_TEMPLATE:-/tmp/talv-wine-template-$(id -u)}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-clusapi=;mscoree=;mshtml=;winemenubuilder.exe=}
+# No display: the null driver below makes windows and timers work without X.
+unset DISPLAY WAYLAND_DISPLAY
+
+die() { echo "winebed: $*" >&2; exit 2; }
+
+boot_template() {
+  [ -f "$TEMPLATE/.ready" ] && return 0
+  mkdir -p "$(dirname "$TEMPLATE")"
+  exec 9>"$TEMPLATE.lock"
+  flock 9
+  if [ ! -f "$TEMPLATE/.ready" ]; then
+    rm -rf "$TEMPLATE"
+    WINEPREFIX="$TEMPLATE" "$WINE" wineboot -i >/dev/null 2>&1 || die "wineboot failed"
+    WINEPREFIX="$TEMPLATE" "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
+      >/dev/null 2>&1 || die "could not select the null display driver"
+    WINEPREFIX="$TEMPLATE" "$WINESERVER" -w
+    touch "$TEMPLATE/.ready"
+  fi
+  flock -u 9
+}
+
+new_prefix() {
+  local dir=$1
+  boot_template
+  rm -rf "$dir"
+  mkdir -p "$(dirname "$dir")"
+  # Hard links for the (read-only) files; real copies of what Wine rewrites.
+  cp -al "$TEMPLATE" "$dir"
+  rm -f "$dir/.ready"
+  for f in "$TEMPLATE"/*.reg; do
+    cp --remove-destination "$f" "$dir/$(basename "$f")"
+  done
+}
+
+destroy_prefix() {
+  local dir=$1
+  [ -d "$dir" ] || return 0
+  WINEPREFIX="$dir" "$WINESERVER" -k >/dev/null 2>&1 || true
+  WINEPREFIX="$dir" "$WINESERVER" -w >/dev/null 2>&1 || true
+  rm -rf "$dir"
+}
+
+cmd=${1:-}
+shift || true
+case "$cmd" in
+  template) boot_template ;;
+  new) [ $# -eq 1 ] || die "usage: new DIR"; new_prefix "$1" ;;
+  destroy) [ $# -eq 1 ] || die "usage: destroy DIR"; destroy_prefix "$1" ;;
+  run)
+    [ $# -ge 1 ] || die "usage: run EXE [ARGS]"
+    exe=$1
+    shift
+    [ -f "$exe" ] || die "no such program: $exe"
+    dir=$(mktemp -d /tmp/talv-wine-run.XXXXXX)
+    trap 'destroy_prefix "$dir"' EXIT
+    new_prefix "$dir"
+    set +e
+    WINEPREFIX="$dir" "$WINE" "$exe" "$@"
+    rc=$?
+    set -e
+    exit $rc
+    ;;
+  keeper)
+    [ $# -eq 1 ] || die "usage: keeper DIR"
+    # An ordinary process that outlives every test step: Wine ends its
+    # service manager soon after the last non-service process exits.
+    WINEPREFIX="$1" "$WINE" cmd /c "ping -n 100000 127.0.0.1 >NUL" >/dev/null 2>&1 &
+    echo $!
+    ;;
+  *) die "usage: winebed.sh template|new|destroy|run|keeper ..." ;;
+esac
