@@ -30,6 +30,14 @@ class System {
                                        std::uint32_t capacity) = 0;
   // Registers a routine to run at process exit (atexit); 0 on success.
   virtual int AtExit(void (*routine)()) = 0;
+  // GetShortPathNameW: the short form's length without the terminator when
+  // it fits `capacity`, the size needed (with terminator) when it does not,
+  // 0 on failure (last error set).
+  virtual std::uint32_t ShortPathName(const char16_t* longPath, char16_t* buffer,
+                                      std::uint32_t capacity) = 0;
+  // MultiByteToWideChar from the system ANSI code page: units written
+  // (including the terminator when the input's length is -1), 0 on failure.
+  virtual int AnsiToWide(const char* text, int length, char16_t* buffer, int capacity) = 0;
   // LoadStringW(module, id, buffer, capacity): units copied, cut to fit and
   // always terminated; 0 when the string does not exist.
   virtual int LoadString(ModuleHandle module, std::uint32_t id, char16_t* buffer,
