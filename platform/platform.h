@@ -2,10 +2,12 @@
 // subsystem receives one Platform& and reaches the machine only through it.
 #pragma once
 
+#include "platform/com.h"
 #include "platform/eventlog.h"
 #include "platform/library.h"
 #include "platform/registry.h"
 #include "platform/scm.h"
+#include "platform/security.h"
 #include "platform/system.h"
 #include "platform/windowing.h"
 
@@ -19,6 +21,8 @@ struct Platform {
   Libraries& libraries;
   Windowing& windowing;
   System& system;
+  Com& com;
+  Security& security;
 };
 
 }  // namespace talv

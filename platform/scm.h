@@ -90,6 +90,9 @@ class ServiceManager {
   virtual WinError DeleteService(ScHandle service) = 0;
   // CloseServiceHandle for a manager or a service handle.
   virtual WinError CloseHandle(ScHandle handle) = 0;
+  // StartServiceW with no arguments; returns once the service process has
+  // taken the start (1056 when it already runs). Used by tests and tools.
+  virtual WinError Start(ScHandle service) = 0;
 
   // StartServiceCtrlDispatcherW with a one-entry table; blocks while the
   // service runs. Fails (1063) when the process was not started by the SCM.

@@ -7,7 +7,9 @@
 #   winebed.sh destroy DIR       end DIR's wineserver and remove it
 #   winebed.sh run EXE [ARGS]    run EXE in a fresh prefix; its output and exit
 #                                code are passed through; the prefix is removed
-#   winebed.sh keeper DIR        start a process that keeps DIR's services alive
+#   winebed.sh keeper DIR [EXE]  start keeper.exe (EXE, or TALV_KEEPER_EXE) in DIR,
+#                                which keeps DIR's services alive; prints its pid;
+#                                its standard error goes to TALV_KEEPER_LOG
 #
 # Environment: TALV_WINE_TEMPLATE (template location), WINEDEBUG (default -all),
 # WINEDLLOVERRIDES (default: Wine's own clusapi.dll disabled, since it makes
@@ -83,10 +85,14 @@ case "$cmd" in
     exit $rc
     ;;
   keeper)
-    [ $# -eq 1 ] || die "usage: keeper DIR"
+    { [ $# -ge 1 ] && [ $# -le 2 ]; } || die "usage: keeper DIR [KEEPER_EXE]"
+    keeper_exe=${2:-${TALV_KEEPER_EXE:-$(dirname "$0")/../build/win64/doubles/keeper.exe}}
+    [ -f "$keeper_exe" ] || die "no keeper program: $keeper_exe (give KEEPER_EXE or TALV_KEEPER_EXE)"
     # An ordinary process that outlives every test step: Wine ends its
-    # service manager soon after the last non-service process exits.
-    WINEPREFIX="$1" "$WINE" cmd /c "ping -n 100000 127.0.0.1 >NUL" >/dev/null 2>&1 &
+    # service manager soon after the last non-service process exits. Started
+    # first in the prefix, it passes its environment and standard error (to
+    # TALV_KEEPER_LOG, if set) on to every service.
+    WINEPREFIX="$1" "$WINE" "$keeper_exe" </dev/null >/dev/null 2>>"${TALV_KEEPER_LOG:-/dev/null}" &
     echo $!
     ;;
   *) die "usage: winebed.sh template|new|destroy|run|keeper ..." ;;

@@ -4,15 +4,36 @@
 
 #include "platform/platform.h"
 #include "platform/sim/sim_clock.h"
+#include "platform/sim/sim_com.h"
+#include "platform/sim/sim_eventlog.h"
+#include "platform/sim/sim_libraries.h"
 #include "platform/sim/sim_registry.h"
+#include "platform/sim/sim_scm.h"
+#include "platform/sim/sim_security.h"
+#include "platform/sim/sim_system.h"
+#include "platform/sim/sim_windowing.h"
 
 namespace talv::sim {
 
 struct SimPlatform {
   SimClock clock;
   SimRegistry registry;
+  SimServiceManager scm{clock};
+  SimEventLog eventLog;
+  SimConsole console;
+  SimWindowing windowing{clock};
+  SimSystem system{clock};
+  // Failed loads and lookups set the system's last error.
+  SimLibraries libraries{&system};
+  SimCom com;
+  SimSecurity security;
   // Further simulated ports are members here, each constructed with the
   // clock where it measures time.
+
+  // The ports as the system's logic receives them.
+  Platform platform() {
+    return Platform{registry, scm, eventLog, console, libraries, windowing, system, com, security};
+  }
 };
 
 }  // namespace talv::sim

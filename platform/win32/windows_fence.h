@@ -23,6 +23,7 @@
 #undef GetCommandLine
 #undef CreateEvent
 #undef RegisterEventSource
+#undef FindResource
 
 #include <string>
 

@@ -5,8 +5,20 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/resources.h"
 
 namespace talv::contract {
+
+// How a test service behaves, as both environments can make one: the
+// simulator directly, Wine through the fake service program.
+struct TestServiceBehaviour {
+  // The state it settles in once started: running, paused or start-pending.
+  std::uint32_t state = svc::kRunning;
+  bool acceptStop = true;
+  // The wait hint it reports while stop-pending, and how long it stays so.
+  std::uint32_t waitHint = 0;
+  std::uint32_t stopDelayMs = 0;
+};
 
 class Env {
  public:
@@ -15,6 +27,52 @@ class Env {
   // Open registry keys right now, or -1 where the platform cannot tell.
   virtual long OpenRegistryKeys() = 0;
   virtual const char* name() const = 0;
+
+  virtual ServiceManager& scm() = 0;
+  virtual EventLog& eventLog() = 0;
+  virtual Console& console() = 0;
+  // Open SCM handles / event sources right now, or -1 where the platform
+  // cannot tell.
+  virtual long OpenScHandles() = 0;
+  virtual long OpenEventSources() = 0;
+  // Installs a service under `name` with the behaviour, starts it and waits
+  // until it has settled in the behaviour's state; 0 or the failing error.
+  virtual WinError InstallTestService(const std::u16string& name,
+                                      const TestServiceBehaviour& behaviour) = 0;
+  // Ends and removes a service that InstallTestService made.
+  virtual void RemoveTestService(const std::u16string& name) = 0;
+  // An existing program a service created by a test can point at.
+  virtual std::u16string ServiceImagePath() = 0;
+  // Lets `ms` pass: virtual time in the simulator, real time under Wine.
+  virtual void Pause(std::uint32_t ms) = 0;
+
+  virtual Windowing& windowing() = 0;
+  virtual System& system() = 0;
+  virtual Libraries& libraries() = 0;
+  // Live windows and timers made through the windowing port, and library
+  // references held through the library port, or -1 where the platform
+  // cannot tell.
+  virtual long LiveWindows() = 0;
+  virtual long LiveTimers() = 0;
+  virtual long LoadedLibraryReferences() = 0;
+  // A library that exists in this environment, and one of its exports.
+  virtual const char16_t* KnownLibrary() const = 0;
+  virtual const char* KnownExport() const = 0;
+
+  virtual Com& com() = 0;
+  virtual Security& security() = 0;
+  // Tokens open through the security port right now, or -1 where the
+  // platform cannot tell.
+  virtual long OpenTokens() = 0;
+
+  virtual ModuleResources& resources() = 0;
+  // Modules loaded as data through the resources port and not yet freed,
+  // or -1 where the platform cannot tell.
+  virtual long LoadedDataModules() = 0;
+  // A module that carries the resources of contract_resources.h, and an
+  // existing file that is not a module.
+  virtual std::u16string ResourceModulePath() = 0;
+  virtual std::u16string PlainFilePath() = 0;
 };
 
 // The environment of this build (defined by env_sim.cpp or env_win32.cpp).

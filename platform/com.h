@@ -1,0 +1,104 @@
+// The COM runtime port: joining and leaving an apartment, the process-wide
+// security call, and class objects offered to other processes. Results are
+// COM statuses (HRESULT) exactly as the runtime returns them.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/types.h"
+
+namespace talv {
+
+// A 128-bit class, interface or category identifier, laid out as the
+// platform's GUID so tables of them pass through unchanged.
+struct Guid {
+  std::uint32_t data1 = 0;
+  std::uint16_t data2 = 0;
+  std::uint16_t data3 = 0;
+  std::uint8_t data4[8] = {};
+
+  friend bool operator==(const Guid&, const Guid&) = default;
+};
+static_assert(sizeof(Guid) == 16);
+
+// The three slots every COM object starts with, in the platform's order.
+// The object's table of functions is laid out as the platform's IUnknown on
+// x86-64 (one calling convention, no destructor slots), so a pointer to one
+// of these is an IUnknown pointer to the COM runtime and back.
+class ComUnknown {
+ public:
+  virtual HResult QueryInterface(const Guid& iid, void** out) = 0;
+  virtual std::uint32_t AddRef() = 0;
+  virtual std::uint32_t Release() = 0;
+
+ protected:
+  ~ComUnknown() = default;  // objects go away through Release only
+};
+
+namespace com {
+// IID_IUnknown {00000000-0000-0000-C000-000000000046}.
+inline constexpr Guid kIidIUnknown{0x00000000u, 0x0000, 0x0000,
+                                   {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// IID_IClassFactory {00000001-0000-0000-C000-000000000046}.
+inline constexpr Guid kIidIClassFactory{0x00000001u, 0x0000, 0x0000,
+                                        {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+// CoInitializeEx concurrency models.
+inline constexpr std::uint32_t kMultithreaded = 0;     // COINIT_MULTITHREADED
+inline constexpr std::uint32_t kApartmentThreaded = 2; // COINIT_APARTMENTTHREADED
+
+// Class contexts and registration flags.
+inline constexpr std::uint32_t kInprocServer = 0x1;    // CLSCTX_INPROC_SERVER
+inline constexpr std::uint32_t kLocalServer = 0x4;     // CLSCTX_LOCAL_SERVER
+inline constexpr std::uint32_t kRemoteServer = 0x10;   // CLSCTX_REMOTE_SERVER
+inline constexpr std::uint32_t kSingleUse = 0;         // REGCLS_SINGLEUSE
+inline constexpr std::uint32_t kMultipleUse = 1;       // REGCLS_MULTIPLEUSE
+
+// CoInitializeSecurity arguments.
+inline constexpr std::int32_t kAuthServicesDefault = -1;  // COM chooses
+inline constexpr std::uint32_t kAuthnLevelPkt = 4;        // RPC_C_AUTHN_LEVEL_PKT
+inline constexpr std::uint32_t kImpLevelImpersonate = 3;  // RPC_C_IMP_LEVEL_IMPERSONATE
+inline constexpr std::uint32_t kEoacNone = 0;             // EOAC_NONE
+
+// Statuses the runtime answers with.
+inline constexpr HResult kNoInterface = 0x80004002u;       // E_NOINTERFACE
+inline constexpr HResult kPointer = 0x80004003u;           // E_POINTER
+inline constexpr HResult kUnexpected = 0x8000FFFFu;        // E_UNEXPECTED
+inline constexpr HResult kChangedMode = 0x80010106u;       // RPC_E_CHANGED_MODE
+inline constexpr HResult kTooLate = 0x80010119u;           // RPC_E_TOO_LATE
+inline constexpr HResult kNotInitialized = 0x800401F0u;    // CO_E_NOTINITIALIZED
+
+constexpr bool Succeeded(HResult h) { return (h & 0x80000000u) == 0; }
+constexpr bool Failed(HResult h) { return (h & 0x80000000u) != 0; }
+}  // namespace com
+
+class Com {
+ public:
+  virtual ~Com() = default;
+  // CoInitializeEx(null, flags): 0 on the thread's first join, 1 (S_FALSE)
+  // on a nested one, RPC_E_CHANGED_MODE when the thread is in the other model.
+  virtual HResult CoInitializeEx(std::uint32_t flags) = 0;
+  // CoInitialize(null): joins a single-threaded apartment.
+  virtual HResult CoInitialize() = 0;
+  // CoUninitialize: undoes one successful (0 or 1) initialisation.
+  virtual void CoUninitialize() = 0;
+  // CoInitializeSecurity with the platform's nine arguments; the descriptor,
+  // service list and authentication list are passed through untouched.
+  // Once per process: a later call answers RPC_E_TOO_LATE (Wine's stand-in
+  // accepts every call).
+  virtual HResult CoInitializeSecurity(const void* descriptor, std::int32_t authServiceCount,
+                                       const void* authServices, void* reserved1,
+                                       std::uint32_t authnLevel, std::uint32_t impLevel,
+                                       void* authList, std::uint32_t capabilities,
+                                       void* reserved3) = 0;
+  // CoRegisterClassObject: offers `factory` (which the runtime holds a
+  // reference to until revoked); *cookie only on success.
+  virtual HResult CoRegisterClassObject(const Guid& clsid, ComUnknown* factory,
+                                        std::uint32_t context, std::uint32_t flags,
+                                        std::uint32_t* cookie) = 0;
+  // CoRevokeClassObject: withdraws a registration; E_INVALIDARG for an
+  // unknown cookie.
+  virtual HResult CoRevokeClassObject(std::uint32_t cookie) = 0;
+};
+
+}  // namespace talv

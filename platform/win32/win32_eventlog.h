@@ -1,0 +1,24 @@
+// The event-log port over advapi32's event source functions, and the
+// console port over the process's standard output handle.
+#pragma once
+
+#include "platform/eventlog.h"
+
+namespace talv::win32 {
+
+class Win32EventLog final : public EventLog {
+ public:
+  WinError RegisterSource(const char16_t* server, const char16_t* source,
+                          EventSourceHandle* out) override;
+  WinError Report(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
+                  std::uint32_t eventId, std::uint16_t stringCount,
+                  const char16_t* const* strings) override;
+  WinError DeregisterSource(EventSourceHandle source) override;
+};
+
+class Win32Console final : public Console {
+ public:
+  void Write(const char16_t* text) override;
+};
+
+}  // namespace talv::win32

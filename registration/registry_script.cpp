@@ -1,0 +1,740 @@
+#include "registration/registry_script.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace talv {
+
+namespace {
+
+constexpr char16_t kApostrophe = u'\'';
+
+bool Failed(HResult hr) { return (hr & 0x80000000u) != 0; }
+
+// Names and keywords compare as the registry compares key names: A-Z and
+// the Latin-1 capitals fold to lower case.
+char16_t Fold(char16_t c) {
+  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
+  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
+  return c;
+}
+
+bool SameText(const char16_t* a, const char16_t* b) {
+  for (;; ++a, ++b) {
+    if (Fold(*a) != Fold(*b)) return false;
+    if (*a == 0) return true;
+  }
+}
+
+std::size_t Length(const char16_t* s) {
+  std::size_t n = 0;
+  while (s[n] != 0) ++n;
+  return n;
+}
+
+// The cursor steps one UTF-16 unit at a time and never past the terminator.
+const char16_t* CharNext(const char16_t* p) { return *p != 0 ? p + 1 : p; }
+
+bool IsWhiteSpace(char16_t c) { return c == u'\t' || c == u'\n' || c == u'\r' || c == u' '; }
+
+bool IsBlockOpen(const char16_t* token) { return token[0] == u'{' && token[1] == 0; }
+bool IsBlockEnd(const char16_t* token) { return token[0] == u'}'; }
+bool IsAssignment(const char16_t* token) { return token[0] == u'=' && token[1] == 0; }
+
+bool HasBackslash(const char16_t* s) {
+  for (; *s != 0; ++s)
+    if (*s == u'\\') return true;
+  return false;
+}
+
+// Keys that a forced removal never deletes: other programs' classes and
+// type libraries live below them.
+bool IsProtectedKeyName(const char16_t* name) {
+  return SameText(name, u"CLSID") || SameText(name, u"TYPELIB");
+}
+
+char16_t* CopyText(ScriptMemory& memory, const char16_t* s) {
+  std::size_t n = Length(s);
+  auto* copy = static_cast<char16_t*>(memory.Allocate((n + 1) * sizeof(char16_t)));
+  if (copy != nullptr) std::memcpy(copy, s, (n + 1) * sizeof(char16_t));
+  return copy;
+}
+
+class MallocMemory final : public ScriptMemory {
+ public:
+  void* Allocate(std::size_t bytes) override { return std::malloc(bytes == 0 ? 1 : bytes); }
+  void Release(void* block) override { std::free(block); }
+};
+
+// A block of ScriptMemory released on every path out of a scope.
+class ScopedBlock {
+ public:
+  ScopedBlock(ScriptMemory& memory, void* block) : memory_(memory), block_(block) {}
+  ~ScopedBlock() {
+    if (block_ != nullptr) memory_.Release(block_);
+  }
+  ScopedBlock(const ScopedBlock&) = delete;
+  ScopedBlock& operator=(const ScopedBlock&) = delete;
+
+ private:
+  ScriptMemory& memory_;
+  void* block_;
+};
+
+}  // namespace
+
+ScriptMemory& HeapScriptMemory() {
+  static MallocMemory memory;
+  return memory;
+}
+
+// --- CReplacementMap ------------------------------------------------------
+
+CReplacementMap::CReplacementMap(ScriptMemory& memory) : memory_(memory) {}
+
+CReplacementMap::~CReplacementMap() {
+  for (std::size_t i = 0; i < count_; ++i) {
+    memory_.Release(pairs_[i].name);
+    memory_.Release(pairs_[i].value);
+  }
+  if (pairs_ != nullptr) memory_.Release(pairs_);
+}
+
+HResult CReplacementMap::Add(const char16_t* name, const char16_t* value) {
+  if (name == nullptr) name = u"";
+  if (value == nullptr) value = u"";
+  if (count_ == capacity_) {
+    std::size_t grown = capacity_ == 0 ? 10 : capacity_ * 2;
+    auto* bigger = static_cast<Pair*>(memory_.Allocate(grown * sizeof(Pair)));
+    if (bigger == nullptr) return hr::kOutOfMemory;
+    if (count_ != 0) std::memcpy(bigger, pairs_, count_ * sizeof(Pair));
+    if (pairs_ != nullptr) memory_.Release(pairs_);
+    pairs_ = bigger;
+    capacity_ = grown;
+  }
+  char16_t* n = CopyText(memory_, name);
+  if (n == nullptr) return hr::kOutOfMemory;
+  char16_t* v = CopyText(memory_, value);
+  if (v == nullptr) {
+    memory_.Release(n);
+    return hr::kOutOfMemory;
+  }
+  pairs_[count_++] = Pair{n, v};
+  return hr::kOk;
+}
+
+const char16_t* CReplacementMap::Lookup(const char16_t* name, std::size_t length) const {
+  for (std::size_t i = 0; i < count_; ++i) {
+    const char16_t* candidate = pairs_[i].name;
+    std::size_t k = 0;
+    while (k < length && candidate[k] != 0 && Fold(candidate[k]) == Fold(name[k])) ++k;
+    if (k == length && candidate[k] == 0) return pairs_[i].value;
+  }
+  return nullptr;
+}
+
+// --- registry helpers -----------------------------------------------------
+
+WinError DeleteKeyTree(Registry& registry, RegKey parent, const char16_t* name) {
+  // KEY_READ | KEY_WRITE: enough to enumerate the children and delete them.
+  constexpr std::uint32_t kReadWrite = reg::kRead | reg::kWrite;
+  RegKey key = 0;
+  WinError e = registry.OpenKey(parent, name, kReadWrite, &key);
+  if (e != err::kSuccess) return e;
+  UniqueKey owner(registry, key);
+  for (;;) {
+    char16_t child[256];
+    std::uint32_t length = 256;
+    if (registry.EnumKey(key, 0, child, &length) != err::kSuccess) break;
+    e = DeleteKeyTree(registry, key, child);
+    if (e != err::kSuccess) return e;
+  }
+  owner.Reset();
+  return registry.DeleteKey(parent, name);
+}
+
+bool KeyHasSubKeys(Registry& registry, RegKey key) {
+  std::uint32_t subKeys = 0;
+  if (registry.QueryInfoKey(key, &subKeys, nullptr) != err::kSuccess) return false;
+  return subKeys > 0;
+}
+
+bool KeyHasValues(Registry& registry, RegKey key) {
+  std::uint32_t values = 0;
+  if (registry.QueryInfoKey(key, nullptr, &values) != err::kSuccess) return false;
+  if (values == 0) return false;
+  if (values >= 2) return true;
+  // A single value counts unless it is the key's default value.
+  constexpr std::uint32_t kNameUnits = 4096;
+  char16_t name[kNameUnits];
+  std::uint32_t length = kNameUnits;
+  if (registry.EnumValue(key, 0, name, &length, nullptr, nullptr, nullptr) != err::kSuccess)
+    return false;
+  return name[0] != 0;
+}
+
+// --- CRegistryScriptParser ------------------------------------------------
+
+CRegistryScriptParser::CRegistryScriptParser(Registry& registry,
+                                             const CReplacementMap& replacements,
+                                             ScriptMemory& memory)
+    : registry_(registry), replacements_(replacements), memory_(memory) {}
+
+CRegistryScriptParser::~CRegistryScriptParser() {
+  if (buffers_ != nullptr) memory_.Release(buffers_);
+}
+
+HResult CRegistryScriptParser::PreprocessText(const char16_t* text, char16_t** expanded) {
+  *expanded = nullptr;
+  std::size_t inputLength = Length(text);
+  std::size_t capacity = inputLength * 2 < 16 ? 16 : inputLength * 2;
+  auto* out = static_cast<char16_t*>(memory_.Allocate(capacity * sizeof(char16_t)));
+  if (out == nullptr) return hr::kOutOfMemory;
+  std::size_t used = 0;
+
+  // Makes room for `more` units (the terminator included), doubling.
+  auto reserve = [&](std::size_t more) -> bool {
+    if (used + more <= capacity) return true;
+    std::size_t grown = capacity;
+    while (used + more > grown) {
+      if (grown > (static_cast<std::size_t>(-1) / sizeof(char16_t)) / 2) return false;
+      grown *= 2;
+    }
+    auto* bigger = static_cast<char16_t*>(memory_.Allocate(grown * sizeof(char16_t)));
+    if (bigger == nullptr) return false;
+    std::memcpy(bigger, out, used * sizeof(char16_t));
+    memory_.Release(out);
+    out = bigger;
+    capacity = grown;
+    return true;
+  };
+  auto fail = [&](HResult hr) {
+    memory_.Release(out);
+    return hr;
+  };
+
+  const char16_t* p = text;
+  while (*p != 0) {
+    if (*p != u'%') {
+      if (!reserve(2)) return fail(hr::kOutOfMemory);
+      out[used++] = *p;
+      p = CharNext(p);
+      continue;
+    }
+    p = CharNext(p);
+    if (*p == u'%') {
+      if (!reserve(2)) return fail(hr::kOutOfMemory);
+      out[used++] = u'%';
+      p = CharNext(p);
+      continue;
+    }
+    const char16_t* end = p;
+    while (*end != 0 && *end != u'%') end = CharNext(end);
+    if (*end == 0) return fail(hr::kDispException);
+    std::size_t nameLength = static_cast<std::size_t>(end - p);
+    if (nameLength >= kVariableNameUnits) return fail(hr::kFail);
+    const char16_t* value = replacements_.Lookup(p, nameLength);
+    if (value == nullptr) return fail(hr::kDispException);
+    std::size_t valueLength = Length(value);
+    if (!reserve(valueLength + 1)) return fail(hr::kOutOfMemory);
+    std::memcpy(out + used, value, valueLength * sizeof(char16_t));
+    used += valueLength;
+    p = CharNext(end);
+  }
+  if (!reserve(1)) return fail(hr::kOutOfMemory);
+  out[used] = 0;
+  *expanded = out;
+  return hr::kOk;
+}
+
+void CRegistryScriptParser::FreeText(char16_t* expanded) {
+  if (expanded != nullptr) memory_.Release(expanded);
+}
+
+void CRegistryScriptParser::SkipWhiteSpace() {
+  while (IsWhiteSpace(*cursor_)) cursor_ = CharNext(cursor_);
+}
+
+HResult CRegistryScriptParser::NextToken(char16_t* token) {
+  SkipWhiteSpace();
+  if (*cursor_ == 0) return hr::kDispException;
+  std::size_t n = 0;
+  if (*cursor_ == kApostrophe) {
+    cursor_ = CharNext(cursor_);
+    for (;;) {
+      if (*cursor_ == 0) return hr::kDispException;  // no closing apostrophe
+      if (*cursor_ == kApostrophe) {
+        const char16_t* next = CharNext(cursor_);
+        if (*next != kApostrophe) {
+          cursor_ = next;
+          break;
+        }
+        cursor_ = next;  // '' stands for one apostrophe
+      }
+      // A quoted token holds at most kTokenUnits - 2 units.
+      if (n >= kTokenUnits - 2) return hr::kDispException;
+      token[n++] = *cursor_;
+      cursor_ = CharNext(cursor_);
+    }
+  } else {
+    while (*cursor_ != 0 && !IsWhiteSpace(*cursor_)) {
+      if (n >= kTokenUnits - 1) return hr::kDispException;
+      token[n++] = *cursor_;
+      cursor_ = CharNext(cursor_);
+    }
+  }
+  token[n] = 0;
+  return hr::kOk;
+}
+
+HResult CRegistryScriptParser::SkipAssignment(char16_t* token) {
+  if (!IsAssignment(token)) return hr::kOk;
+  HResult hr = NextToken(typeToken_);
+  if (Failed(hr)) return hr;
+  hr = NextToken(valueToken_);
+  if (Failed(hr)) return hr;
+  return NextToken(token);
+}
+
+RegKey CRegistryScriptParser::RootKeyFromName(const char16_t* token) {
+  struct Root {
+    const char16_t* shortName;
+    const char16_t* longName;
+    RegKey key;
+  };
+  static const Root kRoots[] = {
+      {u"HKCR", u"HKEY_CLASSES_ROOT", reg::kClassesRoot},
+      {u"HKCU", u"HKEY_CURRENT_USER", reg::kCurrentUser},
+      {u"HKLM", u"HKEY_LOCAL_MACHINE", reg::kLocalMachine},
+      {u"HKU", u"HKEY_USERS", reg::kUsers},
+      {u"HKPD", u"HKEY_PERFORMANCE_DATA", reg::kPerformanceData},
+      {u"HKDD", u"HKEY_DYN_DATA", reg::kDynData},
+      {u"HKCC", u"HKEY_CURRENT_CONFIG", reg::kCurrentConfig},
+  };
+  for (const Root& r : kRoots)
+    if (SameText(token, r.shortName) || SameText(token, r.longName)) return r.key;
+  return 0;
+}
+
+std::uint32_t CRegistryScriptParser::ValueTypeFromToken(const char16_t* token) {
+  if (SameText(token, u"S")) return reg::kSz;
+  if (SameText(token, u"D")) return reg::kDword;
+  if (SameText(token, u"B")) return reg::kBinary;
+  return reg::kNone;
+}
+
+std::uint8_t CRegistryScriptParser::HexDigitValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return static_cast<std::uint8_t>(c - u'0');
+  if (c >= u'A' && c <= u'F') return static_cast<std::uint8_t>(c - u'A' + 10);
+  if (c >= u'a' && c <= u'f') return static_cast<std::uint8_t>(c - u'a' + 10);
+  return 0;
+}
+
+std::uint32_t CRegistryScriptParser::DwordFromText(const char16_t* text) {
+  const char16_t* p = text;
+  while (*p == u' ' || *p == u'\t') ++p;
+  if (*p == u'+') ++p;
+  if (*p < u'0' || *p > u'9') return 0;
+  std::uint64_t v = 0;
+  while (*p >= u'0' && *p <= u'9') {
+    v = v * 10 + static_cast<std::uint64_t>(*p - u'0');
+    if (v > 0xFFFFFFFFull) return 0;
+    ++p;
+  }
+  while (*p == u' ' || *p == u'\t') ++p;
+  if (*p != 0) return 0;
+  return static_cast<std::uint32_t>(v);
+}
+
+HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, char16_t* token) {
+  HResult hr = NextToken(typeToken_);
+  if (Failed(hr)) return hr;
+  std::uint32_t type = ValueTypeFromToken(typeToken_);
+  if (type == reg::kNone) return hr::kDispException;
+  hr = NextToken(valueToken_);
+  if (Failed(hr)) return hr;
+
+  // A value that cannot be written is not reported; the run goes on.
+  std::size_t length = Length(valueToken_);
+  if (type == reg::kSz) {
+    registry_.SetValue(key, valueName, reg::kSz, valueToken_,
+                       static_cast<std::uint32_t>((length + 1) * sizeof(char16_t)));
+  } else if (type == reg::kDword) {
+    std::uint32_t v = DwordFromText(valueToken_);
+    registry_.SetValue(key, valueName, reg::kDword, &v, sizeof v);
+  } else {
+    if (length % 2 != 0) return hr::kFail;
+    std::size_t bytes = length / 2;
+    for (std::size_t i = 0; i < bytes; ++i) {
+      binary_[i] = static_cast<std::uint8_t>((HexDigitValue(valueToken_[2 * i]) << 4) |
+                                             HexDigitValue(valueToken_[2 * i + 1]));
+    }
+    registry_.SetValue(key, valueName, reg::kBinary, binary_, static_cast<std::uint32_t>(bytes));
+  }
+  return NextToken(token);
+}
+
+// With "Val" in hand: reads the value name into valueName_ and the "=" after it.
+HResult CRegistryScriptParser::ReadValueName(char16_t* token) {
+  HResult hr = NextToken(token);
+  if (Failed(hr)) return hr;
+  std::size_t length = Length(token);
+  if (length >= kValueNameUnits) return hr::kDispException;
+  std::memcpy(valueName_, token, (length + 1) * sizeof(char16_t));
+  hr = NextToken(token);
+  if (Failed(hr)) return hr;
+  if (!IsAssignment(token)) return hr::kDispException;
+  return hr::kOk;
+}
+
+HResult CRegistryScriptParser::ProcessBlock(char16_t* token, RegKey parent,
+                                            ScriptDirection direction, bool recovery) {
+  if (direction == ScriptDirection::kUnregister && recovery) return SkipBlock(token);
+  if (depth_ >= kMaxBlockDepth) return hr::kDispException;
+  ++depth_;
+  HResult hr = direction == ScriptDirection::kRegister ? RegisterBlock(token, parent)
+                                                       : UnregisterBlock(token, parent, recovery);
+  --depth_;
+  return hr;
+}
+
+HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
+  UniqueKey current;  // the key of the latest key entry of this block
+  HResult hr = NextToken(token);
+  if (Failed(hr)) return hr;
+  while (!IsBlockEnd(token)) {
+    if (IsBlockOpen(token)) {
+      // A block that follows a Delete or Val entry belongs to the key
+      // opened last in this block; without one it has nowhere to go.
+      if (!current) return hr::kDispException;
+      hr = ProcessBlock(token, current.get(), ScriptDirection::kRegister, false);
+      if (Failed(hr)) return hr;
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+      continue;
+    }
+    if (SameText(token, u"Val")) {
+      hr = ReadValueName(token);
+      if (Failed(hr)) return hr;
+      hr = AddValue(parent, valueName_, token);
+      if (Failed(hr)) return hr;
+      continue;
+    }
+    bool forceRemove = SameText(token, u"ForceRemove");
+    bool deleteOnly = !forceRemove && SameText(token, u"Delete");
+    if (forceRemove || deleteOnly) {
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+    }
+    if (SameText(token, u"NoRemove")) {  // no effect when registering
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+    }
+    if (HasBackslash(token)) return hr::kDispException;
+    if ((forceRemove || deleteOnly) && !IsProtectedKeyName(token))
+      DeleteKeyTree(registry_, parent, token);
+    if (deleteOnly) {
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+      hr = SkipAssignment(token);
+      if (Failed(hr)) return hr;
+      continue;
+    }
+
+    RegKey key = 0;
+    if (registry_.OpenKey(parent, token, reg::kAllAccess, &key) != err::kSuccess &&
+        registry_.OpenKey(parent, token, reg::kRead, &key) != err::kSuccess) {
+      bool created = false;
+      if (registry_.CreateKey(parent, token, reg::kAllAccess, &key, &created) != err::kSuccess)
+        return hr::kDispException;
+    }
+    current = UniqueKey(registry_, key);
+    hr = NextToken(token);
+    if (Failed(hr)) return hr;
+    if (IsAssignment(token)) {
+      hr = AddValue(current.get(), nullptr, token);
+      if (Failed(hr)) return hr;
+    }
+    if (IsBlockOpen(token)) {
+      hr = ProcessBlock(token, current.get(), ScriptDirection::kRegister, false);
+      if (Failed(hr)) return hr;
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+    }
+  }
+  return hr::kOk;
+}
+
+// Recovery walks a block whose key is not there: every entry is read as
+// unregistration reads it, nothing is touched. Nested blocks are counted
+// rather than recursed into, so a block of any depth is walked.
+HResult CRegistryScriptParser::SkipBlock(char16_t* token) {
+  std::size_t depth = 1;
+  HResult hr = NextToken(token);
+  for (;;) {
+    if (Failed(hr)) return hr;
+    if (IsBlockEnd(token)) {
+      if (--depth == 0) return hr::kOk;
+      hr = NextToken(token);
+      continue;
+    }
+    if (IsBlockOpen(token)) {
+      ++depth;
+      hr = NextToken(token);
+      continue;
+    }
+    if (SameText(token, u"Val")) {
+      hr = ReadValueName(token);
+      if (Failed(hr)) return hr;
+      hr = NextToken(typeToken_);
+      if (Failed(hr)) return hr;
+      hr = NextToken(valueToken_);
+      if (Failed(hr)) return hr;
+      hr = NextToken(token);
+      continue;
+    }
+    if (SameText(token, u"ForceRemove") || SameText(token, u"Delete")) {
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+    }
+    if (SameText(token, u"NoRemove")) {
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+    }
+    if (HasBackslash(token)) return hr::kDispException;
+    hr = NextToken(token);
+    if (Failed(hr)) return hr;
+    hr = SkipAssignment(token);  // a nested block in hand is counted above
+  }
+}
+
+HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, bool recovery) {
+  bool noRemove = false;  // once seen, in force for the rest of this block
+  HResult hr = NextToken(token);
+  if (Failed(hr)) return hr;
+  while (!IsBlockEnd(token)) {
+    if (IsBlockOpen(token)) {
+      // A block after a Delete or Val entry: walked, nothing deleted.
+      hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
+      if (Failed(hr)) return hr;
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+      continue;
+    }
+    if (SameText(token, u"Val")) {
+      hr = ReadValueName(token);
+      if (Failed(hr)) return hr;
+      if (!recovery) registry_.DeleteValue(parent, valueName_);
+      hr = NextToken(typeToken_);
+      if (Failed(hr)) return hr;
+      hr = NextToken(valueToken_);
+      if (Failed(hr)) return hr;
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+      continue;
+    }
+    if (SameText(token, u"ForceRemove") || SameText(token, u"Delete")) {
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+    }
+    if (SameText(token, u"NoRemove")) {
+      noRemove = true;
+      hr = NextToken(token);
+      if (Failed(hr)) return hr;
+    }
+    if (HasBackslash(token)) return hr::kDispException;
+
+    // Recovery: the key is not there, so nothing of this entry is deleted.
+    bool entryRecovery = recovery;
+    UniqueKey key;
+    if (!entryRecovery && key.Open(registry_, parent, token, reg::kRead) != err::kSuccess)
+      entryRecovery = true;
+    char16_t name[kKeyNameUnits + 1];
+    std::size_t nameLength = Length(token);
+    if (nameLength > kKeyNameUnits) nameLength = kKeyNameUnits;
+    std::memcpy(name, token, nameLength * sizeof(char16_t));
+    name[nameLength] = 0;
+    hr = NextToken(token);
+    if (Failed(hr)) return hr;
+
+    if (entryRecovery) {
+      hr = SkipAssignment(token);
+      if (Failed(hr)) return hr;
+      if (IsBlockOpen(token)) {
+        hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
+        if (Failed(hr)) return hr;
+        hr = NextToken(token);
+        if (Failed(hr)) return hr;
+      }
+      continue;
+    }
+
+    if (KeyHasSubKeys(registry_, key.get()) || KeyHasValues(registry_, key.get())) {
+      hr = SkipAssignment(token);
+      if (Failed(hr)) return hr;
+      if (IsBlockOpen(token)) {
+        hr = ProcessBlock(token, key.get(), ScriptDirection::kUnregister, false);
+        if (Failed(hr)) return hr;
+        hr = NextToken(token);
+        if (Failed(hr)) return hr;
+      }
+      if (KeyHasSubKeys(registry_, key.get())) {
+        // The key stays; only a subkey bearing its own name goes.
+        if (!IsProtectedKeyName(name)) DeleteKeyTree(registry_, key.get(), name);
+      } else {
+        if (key.Reset() != err::kSuccess) return hr::kDispException;
+        if (!noRemove) registry_.DeleteKey(parent, name);
+      }
+    } else {
+      if (key.Reset() != err::kSuccess) return hr::kDispException;
+      if (!noRemove) registry_.DeleteKey(parent, name);
+      hr = SkipAssignment(token);
+      if (Failed(hr)) return hr;
+      if (IsBlockOpen(token)) {
+        hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
+        if (Failed(hr)) return hr;
+        hr = NextToken(token);
+        if (Failed(hr)) return hr;
+      }
+    }
+  }
+  return hr::kOk;
+}
+
+HResult CRegistryScriptParser::Interpret(const char16_t* expanded, ScriptDirection direction) {
+  if (buffers_ == nullptr) {
+    constexpr std::size_t kUnits = 3 * kTokenUnits + kValueNameUnits + kTokenUnits / 2;
+    buffers_ = static_cast<char16_t*>(memory_.Allocate(kUnits * sizeof(char16_t)));
+    if (buffers_ == nullptr) return hr::kOutOfMemory;
+    typeToken_ = buffers_ + kTokenUnits;
+    valueToken_ = typeToken_ + kTokenUnits;
+    valueName_ = valueToken_ + kTokenUnits;
+    binary_ = reinterpret_cast<std::uint8_t*>(valueName_ + kValueNameUnits);
+  }
+  char16_t* token = buffers_;
+  cursor_ = expanded;
+  depth_ = 0;
+  SkipWhiteSpace();
+  while (*cursor_ != 0) {
+    HResult hr = NextToken(token);
+    if (Failed(hr)) return hr;
+    RegKey root = RootKeyFromName(token);
+    if (root == 0) return hr::kDispException;
+    hr = NextToken(token);
+    if (Failed(hr)) return hr;
+    if (token[0] != u'{') return hr::kDispException;
+    const char16_t* sectionBody = cursor_;
+    hr = ProcessBlock(token, root, direction, false);
+    if (Failed(hr)) {
+      if (direction == ScriptDirection::kRegister) {
+        // Take back what this section wrote so far; earlier sections stay.
+        cursor_ = sectionBody;
+        depth_ = 0;
+        ProcessBlock(token, root, ScriptDirection::kUnregister, false);
+      }
+      return hr;
+    }
+    SkipWhiteSpace();
+  }
+  return hr::kOk;
+}
+
+// --- CRegistryScript ------------------------------------------------------
+
+CRegistryScript::CRegistryScript(Registry& registry, System& system, ModuleResources& resources,
+                                 ScriptMemory& memory)
+    : registry_(registry),
+      system_(system),
+      resources_(resources),
+      memory_(memory),
+      replacements_(memory) {}
+
+HResult CRegistryScript::AddReplacement(const char16_t* name, const char16_t* value) {
+  return replacements_.Add(name, value);
+}
+
+HResult CRegistryScript::RunScriptText(const char16_t* text, ScriptDirection direction) {
+  CRegistryScriptParser parser(registry_, replacements_, memory_);
+  char16_t* expanded = nullptr;
+  HResult hr = parser.PreprocessText(text, &expanded);
+  if (Failed(hr)) return hr;
+  hr = parser.Interpret(expanded, direction);
+  parser.FreeText(expanded);
+  return hr;
+}
+
+HResult CRegistryScript::RunScriptResource(const char16_t* modulePath, std::uint16_t id,
+                                           const char16_t* type, ScriptDirection direction) {
+  UniqueDataModule module;
+  WinError e = module.Load(resources_, modulePath);
+  if (!module) return HResultFromWin32(e);
+  const void* data = nullptr;
+  std::uint32_t size = 0;
+  e = resources_.FindResource(module.get(), type, id, &data, &size);
+  if (e != err::kSuccess || data == nullptr) return HResultFromWin32(e);
+
+  // The resource is 8-bit text of exactly its size, not always terminated:
+  // run a terminated copy, which ends at the first NUL.
+  auto* text = static_cast<char*>(memory_.Allocate(static_cast<std::size_t>(size) + 1));
+  if (text == nullptr) return hr::kOutOfMemory;
+  ScopedBlock holdText(memory_, text);
+  if (size != 0) std::memcpy(text, data, size);
+  text[size] = 0;
+  std::size_t length = std::strlen(text);
+  if (length >= 0x7FFFFFFFu) return hr::kOutOfMemory;  // beyond what the conversion can count
+
+  auto* wide = static_cast<char16_t*>(memory_.Allocate((length + 1) * sizeof(char16_t)));
+  if (wide == nullptr) return hr::kOutOfMemory;
+  ScopedBlock holdWide(memory_, wide);
+  if (system_.AnsiToWide(text, -1, wide, static_cast<int>(length + 1)) == 0) {
+    WinError last = system_.GetLastError();
+    return last != err::kSuccess ? HResultFromWin32(last) : hr::kFail;
+  }
+  wide[length] = 0;
+  return RunScriptText(wide, direction);
+}
+
+// --- ApplyRegistryScript --------------------------------------------------
+
+HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle moduleInstance,
+                            std::uint16_t resourceId, ScriptDirection direction,
+                            const ScriptReplacement* extra, ScriptMemory& memory) {
+  constexpr std::uint32_t kPathUnits = 260;
+  CRegistryScript script(ports.registry, ports.system, ports.resources, memory);
+
+  char16_t longPath[kPathUnits] = {};
+  std::uint32_t n = ports.system.ModuleFileName(moduleInstance, longPath, kPathUnits);
+  if (n == 0) {
+    WinError last = ports.system.GetLastError();
+    return last != err::kSuccess ? HResultFromWin32(last) : hr::kFail;
+  }
+  if (n >= kPathUnits) return HResultFromWin32(err::kInsufficientBuffer);
+
+  // The executable's own path is used in its short form, free of spaces.
+  const char16_t* path = longPath;
+  char16_t shortPath[kPathUnits] = {};
+  if (moduleInstance == 0 || moduleInstance == ports.resources.ProcessModule()) {
+    std::uint32_t s = ports.system.ShortPathName(longPath, shortPath, kPathUnits);
+    if (s >= kPathUnits) return hr::kOutOfMemory;
+    if (s != 0) path = shortPath;
+  }
+
+  // %Module% may stand inside a quoted string: its apostrophes are doubled.
+  char16_t module[2 * kPathUnits] = {};
+  std::size_t m = 0;
+  for (const char16_t* p = path; *p != 0 && m + 2 < 2 * kPathUnits; ++p) {
+    module[m++] = *p;
+    if (*p == kApostrophe) module[m++] = kApostrophe;
+  }
+  module[m] = 0;
+
+  HResult hr = script.AddReplacement(u"Module", module);
+  if (Failed(hr)) return hr;
+  for (const ScriptReplacement* r = extra; r != nullptr && r->name != nullptr; ++r) {
+    hr = script.AddReplacement(r->name, r->value);
+    if (Failed(hr)) return hr;
+  }
+  return script.RunScriptResource(path, resourceId, u"REGISTRY", direction);
+}
+
+}  // namespace talv

@@ -1,0 +1,38 @@
+#include "service/event_log_reporter.h"
+
+namespace talv {
+
+CEventLogReporter::CEventLogReporter(EventLog& eventLog, Console& console)
+    : eventLog_(eventLog), console_(console) {}
+
+void CEventLogReporter::SetDisplayName(const char16_t* name) {
+  std::size_t n = 0;
+  if (name != nullptr)
+    for (; n + 1 < kDisplayNameUnits && name[n] != 0; ++n) displayName[n] = name[n];
+  displayName[n] = 0;
+}
+
+void CEventLogReporter::WriteEventLog(std::uint16_t type, const char16_t* text) {
+  // The message buffer: the text, cut to 255 units, with room behind it for
+  // the console's line feed and the terminator.
+  char16_t message[kMessageUnits + 2];
+  std::size_t n = 0;
+  if (text != nullptr)
+    for (; n < kMessageUnits && text[n] != 0; ++n) message[n] = text[n];
+  message[n] = 0;
+
+  if (runningAsService != 0) {
+    EventSourceHandle source = 0;
+    if (eventLog_.RegisterSource(nullptr, displayName, &source) != err::kSuccess || source == 0)
+      return;  // no source: the message is lost
+    const char16_t* strings[1] = {message};
+    eventLog_.Report(source, type, 0, 0, 1, strings);
+    eventLog_.DeregisterSource(source);
+    return;
+  }
+  message[n] = u'\n';
+  message[n + 1] = 0;
+  console_.Write(message);
+}
+
+}  // namespace talv

@@ -1,0 +1,211 @@
+#include "service/service_host.h"
+
+#include <new>
+
+#include "monitor/store_disk_monitor.h"
+#include "resources/string_table.h"
+#include "service/security_descriptor.h"
+
+namespace talv {
+
+namespace {
+
+std::atomic<CServiceHost*> g_host{nullptr};
+
+constexpr std::uint32_t kClassContextServer = 0x14;  // CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER
+constexpr std::uint32_t kRegclsMultipleUse = 1;
+constexpr std::uint32_t kCoinitMultithreaded = 0;
+constexpr HResult kNotImplemented = 0x80004001u;
+
+char16_t FoldSwitch(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
+
+// Whole-text comparison without regard to case.
+bool EqualsNoCase(const char16_t* a, const char16_t* b) {
+  for (; *a && *b; ++a, ++b)
+    if (FoldSwitch(*a) != FoldSwitch(*b)) return false;
+  return *a == *b;
+}
+
+}  // namespace
+
+CServiceHost::CServiceHost(Platform& platform)
+    : CEventLogReporter(platform.eventLog, platform.console), platform_(platform) {
+  g_host.store(this);
+}
+
+CServiceHost::~CServiceHost() {
+  CServiceHost* self = this;
+  g_host.compare_exchange_strong(self, nullptr);
+}
+
+CServiceHost* CServiceHost::Instance() { return g_host.load(); }
+
+void CServiceHost::Setup(ClassTableEntry* classTable, ModuleHandle instance,
+                         std::uint32_t serviceNameId) {
+  InitServerModule(classTable, instance, platform_.com);
+  runningAsService = 1;
+  serviceName[0] = 0;
+  platform_.system.LoadString(instance, serviceNameId, serviceName, kServiceNameUnits);
+  char16_t display[kDisplayNameUnits] = {};
+  platform_.system.LoadString(instance, resources::kIdDisplayName, display, kDisplayNameUnits);
+  SetDisplayName(display);
+  statusHandle = 0;
+  ServiceStatus s;
+  s.dwServiceType = svc::kWin32OwnProcess;
+  s.dwCurrentState = svc::kStopped;
+  s.dwControlsAccepted = svc::kAcceptStop;
+  SetStatus(s);
+}
+
+ServiceStatus CServiceHost::Status() const {
+  std::lock_guard<std::mutex> lock(statusLock_);
+  return status_;
+}
+
+void CServiceHost::SetStatus(const ServiceStatus& s) {
+  std::lock_guard<std::mutex> lock(statusLock_);
+  status_ = s;
+}
+
+void CServiceHost::ReportStatus(std::uint32_t state) {
+  // The record is stored and sent under one lock, so a report from the
+  // handler's thread and one from the run thread never mix their fields.
+  std::lock_guard<std::mutex> lock(statusLock_);
+  status_.dwCurrentState = state;
+  platform_.scm.SetStatus(statusHandle.load(), status_);
+}
+
+void CServiceHost::RunService() {
+  Windowing& windowing = platform_.windowing;
+  runThreadId = windowing.CurrentThreadId();
+  platform_.com.CoInitializeEx(kCoinitMultithreaded);
+  CProcessSecurityDescriptor sd(platform_.security);
+  InitializeProcessSecurity(platform_.com, sd);
+  RegisterClassFactories(kClassContextServer, kRegclsMultipleUse);
+  WriteEventLog(evt::kInformation, u"Service started");
+  if (runningAsService) ReportStatus(svc::kRunning);
+
+  // The window's creation result is not looked at: the loop runs whether or
+  // not the monitor exists, and the service stays stoppable.
+  WindowHandle desktop = windowing.DesktopWindow();
+  if (!monitor_) monitor_.reset(new (std::nothrow) CStoreDiskMonitor(platform_, *this));
+  if (monitor_) {
+    WindowCreateParams params = CStoreDiskMonitor::DefaultCreateParams(windowing);
+    params.parent = desktop;
+    monitor_->Create(params);
+  }
+
+  // A stop that came before this thread could take posted messages is seen
+  // here; one that comes later arrives as WM_QUIT.
+  if (!stopRequested.load()) {
+    WindowMessage msg;
+    for (;;) {
+      int got = windowing.GetMessage(&msg);
+      if (got == 0) break;
+      if (got > 0) windowing.DispatchMessage(msg);
+      if (got < 0 && stopRequested.load()) break;
+    }
+  }
+
+  RevokeClassFactories();
+  platform_.com.CoUninitialize();
+  sd.Release();
+}
+
+void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
+  CServiceHost* host = CServiceHost::Instance();
+  if (host == nullptr) return;
+  ServiceStatus s = host->Status();
+  s.dwCurrentState = svc::kStartPending;
+  host->SetStatus(s);
+  StatusHandle handle = 0;
+  if (host->platform().scm.RegisterControlHandler(host->serviceName, ControlHandler, &handle) !=
+          err::kSuccess ||
+      handle == 0) {
+    host->WriteEventLog(evt::kError, u"Handler not installed");
+    return;
+  }
+  host->statusHandle = handle;
+  host->ReportStatus(svc::kStartPending);
+  s = host->Status();
+  s.dwWin32ExitCode = 0;
+  s.dwCheckPoint = 0;
+  s.dwWaitHint = 0;
+  host->SetStatus(s);
+  host->RunService();
+  host->ReportStatus(svc::kStopped);
+  host->WriteEventLog(evt::kInformation, u"Service stopped");
+}
+
+void ControlHandler(std::uint32_t control) {
+  CServiceHost* host = CServiceHost::Instance();
+  if (host == nullptr || control != svc::kControlStop) return;
+  host->ReportStatus(svc::kStopPending);
+  host->stopRequested = true;
+  std::uint32_t thread = host->runThreadId.load();
+  if (thread != 0) host->platform().windowing.PostThreadMessage(thread, wm::kQuit, 0, 0);
+}
+
+void CServiceHost::Launch() {
+  if (runningAsService) {
+    if (platform_.scm.StartDispatcher(serviceName, ServiceEntry) != err::kSuccess)
+      runningAsService = 0;
+    if (runningAsService) return;
+  }
+  RunService();
+}
+
+HResult RegistrationNotAvailable() { return kNotImplemented; }
+
+HResult CServiceHost::RegisterProgram(bool /*registerTypeLib*/, bool /*asService*/) {
+  return RegistrationNotAvailable();
+}
+
+HResult CServiceHost::UnregisterProgram() { return RegistrationNotAvailable(); }
+
+const char16_t* FindNextSwitch(const char16_t* text, const char16_t* separators) {
+  if (text == nullptr) return nullptr;
+  for (const char16_t* p = text; *p; ++p)
+    for (const char16_t* s = separators; *s; ++s)
+      if (*p == *s) return p + 1;
+  return nullptr;
+}
+
+int ProcessEntry(CServiceHost& host, ModuleHandle instance) {
+  Platform& platform = host.platform();
+  const char16_t* commandLine = platform.system.CommandLine();
+  host.Setup(ProgramClassTable(), instance, resources::kIdServiceName);
+  // No critical-error or open-file error box may ever wait for a click on
+  // an unattended server.
+  platform.system.SetErrorMode(platform.system.GetErrorMode() | 0x8001u);
+  host.runningAsService = 1;
+
+  const char16_t* separators = u"-/";
+  for (const char16_t* token = FindNextSwitch(commandLine, separators); token != nullptr;
+       token = FindNextSwitch(token, separators)) {
+    if (EqualsNoCase(token, u"UnregServer")) return static_cast<int>(host.UnregisterProgram());
+    if (EqualsNoCase(token, u"RegServer")) return static_cast<int>(host.RegisterProgram(true, false));
+    if (EqualsNoCase(token, u"Service")) return static_cast<int>(host.RegisterProgram(true, true));
+  }
+
+  UniqueKey appIds;
+  if (WinError e = appIds.Open(platform.registry, reg::kClassesRoot, u"AppID", reg::kRead))
+    return static_cast<int>(e);
+  UniqueKey identity;
+  if (WinError e = identity.Open(platform.registry, appIds.get(), kAppIdKey, reg::kRead))
+    return static_cast<int>(e);
+  std::uint8_t data[260];
+  std::uint32_t size = sizeof data;
+  std::uint32_t type = 0;
+  host.runningAsService =
+      platform.registry.QueryValue(identity.get(), u"LocalService", &type, data, &size) ==
+              err::kSuccess
+          ? 1
+          : 0;
+  host.Launch();
+  identity.Reset();
+  appIds.Reset();
+  return static_cast<int>(host.Status().dwWin32ExitCode);
+}
+
+}  // namespace talv

@@ -1,0 +1,85 @@
+// The process-wide service host: the service's names and status, the
+// service main function and control handler the Service Control Manager
+// calls, the run step that sets up COM and drives the monitor's message
+// loop, and the process entry that chooses between registration, a service
+// run and a plain-process run.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+#include "platform/platform.h"
+#include "service/event_log_reporter.h"
+#include "service/server_module.h"
+
+namespace talv {
+
+class CStoreDiskMonitor;
+
+class CServiceHost : public CServerModule, public CEventLogReporter {
+ public:
+  static constexpr std::size_t kServiceNameUnits = 256;
+
+  // The one host of the process; ServiceEntry and ControlHandler act on it.
+  explicit CServiceHost(Platform& platform);
+  ~CServiceHost() override;
+
+  // Server module, names from the string table, status defaults.
+  void Setup(ClassTableEntry* classTable, ModuleHandle instance, std::uint32_t serviceNameId);
+  // Hands ServiceEntry to the dispatcher, or runs the monitor as a plain
+  // process when there is no dispatcher to reach.
+  void Launch();
+  // COM set-up, the monitor, the message loop, tear-down.
+  void RunService();
+  // Stores `state` and reports the whole status record.
+  void ReportStatus(std::uint32_t state);
+
+  // Registration commands; their result is the process exit code.
+  virtual HResult RegisterProgram(bool registerTypeLib, bool asService);
+  virtual HResult UnregisterProgram();
+
+  // A copy of the status record, taken consistently.
+  ServiceStatus Status() const;
+  void SetStatus(const ServiceStatus& s);
+  Platform& platform() { return platform_; }
+  CStoreDiskMonitor* monitor() const { return monitor_.get(); }
+  static CServiceHost* Instance();
+
+  char16_t serviceName[kServiceNameUnits] = {};
+  std::atomic<StatusHandle> statusHandle{0};
+  std::atomic<std::uint32_t> runThreadId{0};
+  // Set by a stop control; the run loop looks at it before it waits, so a
+  // stop that comes before the loop can take posted messages is not lost.
+  std::atomic<bool> stopRequested{false};
+
+ private:
+  friend void ControlHandler(std::uint32_t control);
+  Platform& platform_;
+  // Both the run thread and the handler's thread report states.
+  mutable std::mutex statusLock_;
+  ServiceStatus status_;
+  // The monitor lives as long as the host, that is until the process ends.
+  std::unique_ptr<CStoreDiskMonitor> monitor_;
+};
+
+// The service main function: handler, start pending, the run, stopped.
+void ServiceEntry(std::uint32_t argc, char16_t** argv);
+// The control handler: only a stop control is acted on.
+void ControlHandler(std::uint32_t control);
+
+// The position just after the next separator in `text`, or null.
+const char16_t* FindNextSwitch(const char16_t* text, const char16_t* separators);
+
+// The whole process: switches, the "LocalService" test, Launch; returns the
+// exit code.
+int ProcessEntry(CServiceHost& host, ModuleHandle instance);
+
+// Registration is not part of this build yet: the registration switches
+// come here, change nothing and fail with E_NOTIMPL.
+HResult RegistrationNotAvailable();
+
+inline constexpr const char16_t* kAppIdKey = u"{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}";
+
+}  // namespace talv

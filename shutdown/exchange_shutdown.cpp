@@ -1,0 +1,138 @@
+// The low-space warning and the shutdown of Exchange: service by service on
+// a stand-alone server, through the cluster on a cluster node.
+#include <iterator>
+
+#include "monitor/store_disk_monitor.h"
+#include "resources/string_table.h"
+#include "shutdown/message_format.h"
+
+namespace talv {
+
+namespace {
+
+constexpr std::uint32_t kMsgLowPoolSpace = resources::kIdLowPoolSpace;
+constexpr std::uint32_t kMsgShutdownStarts = resources::kIdShutdownStarting;
+constexpr std::uint32_t kMsgStopFailed = resources::kIdStopFailed;
+constexpr std::uint32_t kMsgShutdownDone = resources::kIdShutdownDone;
+
+constexpr std::uint32_t kServiceAccess = svc::kQueryStatus | svc::kStart | svc::kStop;
+constexpr int kStopPolls = 20;
+
+}  // namespace
+
+const char16_t* const CStoreDiskMonitor::kExchangeServiceOrder[14] = {
+    u"MSExchangeFB",  u"MSExchangeIMC", u"MSExchangeINS",   u"MSExchangeMSMI", u"MSExchangeKMS",
+    u"MSExchangeDX",  u"MSExchangeCCMC", u"MSExchangeWEB",  u"MSExchangeES",   u"MSExchangeIS",
+    u"MSExchangePCMTA", u"MSExchangeMTA", u"MSExchangeDS",  u"MSExchangeSA",
+};
+
+void CStoreDiskMonitor::WriteMessage(std::uint32_t id, std::uint16_t type, const MessageArg* args,
+                                     std::size_t argCount) {
+  // The texts are the executable's own; one that cannot be loaded is not
+  // written at all.
+  char16_t templ[512];
+  if (m_platform.system.LoadString(0, id, templ, static_cast<int>(std::size(templ))) <= 0) return;
+  std::u16string text = FormatMessageText(templ, args, argCount);
+  m_reporter.WriteEventLog(type, text.c_str());
+}
+
+bool CStoreDiskMonitor::IsServiceStopped(const char16_t* serviceName) {
+  ServiceManager& scm = m_platform.scm;
+  UniqueScHandle manager;
+  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return true;
+  UniqueScHandle service;
+  if (service.OpenService(scm, manager.get(), serviceName, kServiceAccess) != err::kSuccess)
+    return true;
+  ServiceStatus status;
+  if (scm.QueryStatus(service.get(), &status) != err::kSuccess) return true;
+  return status.dwCurrentState == svc::kStopped;
+}
+
+bool CStoreDiskMonitor::IsExchangeRunning() {
+  for (const char16_t* name : kExchangeServiceOrder)
+    if (!IsServiceStopped(name)) return true;
+  return false;
+}
+
+void CStoreDiskMonitor::ReportLowPoolSpace(const char16_t* poolName, char16_t letter) {
+  if (!IsExchangeRunning()) return;
+  const char16_t drive[2] = {letter, 0};
+  const MessageArg args[] = {
+      MessageArg::Text(poolName),
+      MessageArg::Text(drive),
+      MessageArg::Number(m_nThresholdMB),
+  };
+  WriteMessage(kMsgLowPoolSpace, evt::kWarning, args, std::size(args));
+}
+
+WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
+  ServiceManager& scm = m_platform.scm;
+  UniqueScHandle manager;
+  if (WinError e = manager.OpenManager(scm, svc::kManagerAllAccess)) return e;
+  UniqueScHandle service;
+  if (WinError e = service.OpenService(scm, manager.get(), serviceName, kServiceAccess))
+    return e == err::kServiceDoesNotExist ? err::kSuccess : e;
+  ServiceStatus status;
+  if (WinError e = scm.QueryStatus(service.get(), &status))
+    return e == err::kServiceDoesNotExist ? err::kSuccess : e;
+  // Only a running service is stopped; starting, stopping or paused ones
+  // are left as they are.
+  if (status.dwCurrentState != svc::kRunning) return err::kSuccess;
+  ServiceStatus controlStatus;
+  if (WinError e = scm.Control(service.get(), svc::kControlStop, &controlStatus)) return e;
+  for (int poll = 1; poll <= kStopPolls; ++poll) {
+    if (WinError e = scm.QueryStatus(service.get(), &status)) return e;
+    if (status.dwCurrentState == svc::kStopped) return err::kSuccess;
+    m_platform.system.Sleep(status.dwWaitHint);
+  }
+  return err::kServiceRequestTimeout;
+}
+
+void CStoreDiskMonitor::ReportStopFailure(const char16_t* name, WinError code) {
+  const MessageArg args[] = {MessageArg::Number(code), MessageArg::Text(name)};
+  WriteMessage(kMsgStopFailed, evt::kError, args, std::size(args));
+}
+
+WinError CStoreDiskMonitor::ShutdownExchange() {
+  if (!IsExchangeRunning()) return err::kSuccess;
+  WriteMessage(kMsgShutdownStarts, evt::kError, nullptr, 0);
+  WinError result;
+  const char16_t* lastName;
+  if (IsClusterNode()) {
+    lastName = kClusterResourceName;
+    result = TakeClusterResourceOffline(lastName);
+  } else {
+    // A failure never ends the sequence; the System Attendant comes last.
+    constexpr std::size_t kLast = std::size(kExchangeServiceOrder) - 1;
+    for (std::size_t i = 0; i < kLast; ++i) {
+      if (WinError e = StopExchangeService(kExchangeServiceOrder[i]))
+        ReportStopFailure(kExchangeServiceOrder[i], e);
+    }
+    lastName = kExchangeServiceOrder[kLast];
+    result = StopExchangeService(lastName);
+  }
+  if (result != err::kSuccess) ReportStopFailure(lastName, result);
+  WriteMessage(kMsgShutdownDone, evt::kInformation, nullptr, 0);
+  return result;
+}
+
+bool CStoreDiskMonitor::IsClusterNode() {
+  HCluster cluster = m_cluster.OpenCluster(nullptr);
+  if (cluster == nullptr) return false;
+  m_cluster.CloseCluster(cluster);
+  return true;
+}
+
+WinError CStoreDiskMonitor::TakeClusterResourceOffline(const char16_t* resourceName) {
+  HCluster cluster = m_cluster.OpenCluster(nullptr);
+  if (cluster == nullptr) return err::kSuccess;
+  WinError result = err::kSuccess;
+  if (HResource resource = m_cluster.OpenClusterResource(cluster, resourceName)) {
+    result = m_cluster.OfflineClusterResource(resource);
+    m_cluster.CloseClusterResource(resource);
+  }
+  m_cluster.CloseCluster(cluster);
+  return result;
+}
+
+}  // namespace talv

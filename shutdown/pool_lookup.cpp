@@ -1,0 +1,152 @@
+// The pool behind a drive letter, and its free space, as the storage
+// library reports them.
+#include <memory>
+#include <new>
+
+#include "monitor/store_disk_monitor.h"
+#include "shutdown/storage_api.h"
+
+namespace talv {
+
+namespace {
+
+char16_t FoldAsciiLetter(char16_t c) {
+  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
+}
+
+std::uint32_t ReadU32(const std::uint8_t* record, std::uint32_t offset) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) v |= static_cast<std::uint32_t>(record[offset + i]) << (8 * i);
+  return v;
+}
+
+char16_t ReadUnit(const std::uint8_t* record, std::uint32_t offset) {
+  return static_cast<char16_t>(record[offset] | (record[offset + 1] << 8));
+}
+
+// A list the library wrote into a buffer of our own, entry by entry.
+struct ResourceList {
+  std::unique_ptr<std::uint8_t[]> buffer;
+  std::uint32_t count = 0;
+  const void* Entry(std::uint32_t i) const { return buffer.get() + std::size_t{zv::kEntryBytes} * i; }
+};
+
+}  // namespace
+
+bool CStoreDiskMonitor::IsDriverServicePresent(const char16_t* serviceName) {
+  ServiceManager& scm = m_platform.scm;
+  UniqueScHandle manager;
+  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return false;
+  UniqueScHandle service;
+  return service.OpenService(scm, manager.get(), serviceName,
+                             svc::kQueryStatus | svc::kStart | svc::kStop) == err::kSuccess;
+}
+
+bool CStoreDiskMonitor::BindStorageApi() {
+  if (m_storage.bound()) return true;
+  UniqueLibrary& library = m_storage.library;
+  if (library.Load(m_platform.libraries, zv::kLibraryName) != err::kSuccess) return false;
+  auto list = reinterpret_cast<ZVListResourceFn>(
+      m_platform.libraries.GetProc(library.get(), zv::kListResourceName));
+  auto info = reinterpret_cast<ZVGetResourceInfoFn>(
+      m_platform.libraries.GetProc(library.get(), zv::kGetResourceInfoName));
+  if (list == nullptr || info == nullptr) {
+    // A library without both names is released again; the next lookup retries.
+    library.Reset();
+    return false;
+  }
+  m_storage.listResource = list;
+  m_storage.getResourceInfo = info;
+  return true;
+}
+
+std::uint32_t CStoreDiskMonitor::CallListResource(const void* parent, std::uint32_t type,
+                                                  void* buffer, std::uint32_t* size,
+                                                  std::uint32_t* count) {
+  return m_storage.listResource(parent, type, buffer, size, count);
+}
+
+std::uint32_t CStoreDiskMonitor::CallGetResourceInfo(const void* resource, std::uint32_t type,
+                                                     const void* subresource, std::uint32_t size,
+                                                     void* record) {
+  return m_storage.getResourceInfo(resource, type, subresource, size, record);
+}
+
+namespace {
+
+// Lists the resources of `type` below `parent` in two calls: a probe into
+// room for one entry that learns the size, then the real listing into a
+// buffer of that size. The probe's entry is never used.
+template <typename ListFn>
+bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, ResourceList* out) {
+  std::uint8_t probe[zv::kEntryBytes];
+  std::uint32_t size = zv::kEntryBytes;
+  std::uint32_t count = 0;
+  std::uint32_t status = list(parent, type, probe, &size, &count);
+  if (status == zv::kSuccess) {
+    if (count != 1) return false;  // none, or a count the probe cannot have held
+  } else if (status != zv::kBufferTooSmall) {
+    return false;
+  }
+  const std::uint32_t allocated = size;
+  std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[allocated == 0 ? 1 : allocated]);
+  if (!buffer) return false;
+  if (list(parent, type, buffer.get(), &size, &count) != zv::kSuccess) return false;
+  // Entries are read only inside the buffer this side allocated.
+  out->count = count < allocated / zv::kEntryBytes ? count : allocated / zv::kEntryBytes;
+  out->buffer = std::move(buffer);
+  return true;
+}
+
+}  // namespace
+
+bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
+  if (!IsDriverServicePresent(zv::kDriverService)) return false;
+  if (!BindStorageApi()) return false;
+  auto list = [this](const void* parent, std::uint32_t type, void* buffer, std::uint32_t* size,
+                     std::uint32_t* count) {
+    return CallListResource(parent, type, buffer, size, count);
+  };
+
+  ResourceList pools;
+  if (!ListResources(list, nullptr, zv::kPool, &pools)) return false;
+  const char16_t wanted = FoldAsciiLetter(letter);
+  for (std::uint32_t p = 0; p < pools.count; ++p) {
+    const void* pool = pools.Entry(p);
+    ResourceList disks;
+    if (!ListResources(list, pool, zv::kVirtualDisk, &disks)) continue;
+    for (std::uint32_t d = 0; d < disks.count; ++d) {
+      alignas(4) std::uint8_t record[zv::kRecordBytes] = {};
+      if (CallGetResourceInfo(pool, zv::kVirtualDisk, disks.Entry(d), zv::kRecordBytes, record) !=
+          zv::kSuccess)
+        continue;
+      if (FoldAsciiLetter(ReadUnit(record, zv::kDiskDriveLetterOffset)) != wanted) continue;
+      // The pool name comes from the disk's record: at most 32 characters,
+      // always terminated, whether or not the record ends it in time.
+      std::uint32_t n = 0;
+      for (; n < zv::kNameChars; ++n) {
+        char16_t c = ReadUnit(record, zv::kDiskPoolNameOffset + 2 * n);
+        if (c == 0) break;
+        poolName[n] = c;
+      }
+      poolName[n] = 0;
+      return true;
+    }
+  }
+  return false;
+}
+
+bool CStoreDiskMonitor::IsPoolBelowThreshold(const char16_t* poolName) {
+  if (!BindStorageApi()) return false;
+  alignas(4) std::uint8_t record[zv::kRecordBytes] = {};
+  if (CallGetResourceInfo(poolName, zv::kPool, nullptr, zv::kRecordBytes, record) != zv::kSuccess)
+    return false;
+  // The full 64-bit product: a pool with 2 TiB or more free never wraps to
+  // looking nearly empty.
+  std::uint64_t units = static_cast<std::uint64_t>(ReadU32(record, zv::kPoolFreeFactor1Offset)) *
+                        ReadU32(record, zv::kPoolFreeFactor2Offset);
+  std::uint64_t freeMB = units >> zv::kUnitsToMBShift;
+  return freeMB < m_nThresholdMB;
+}
+
+}  // namespace talv

@@ -1,0 +1,204 @@
+// One simulated machine with a monitor on it, for the monitor's host tests:
+// the storage library stand-in, a cluster library stand-in, the Exchange
+// services, and the checks that every handle is closed again.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "monitor/store_disk_monitor.h"
+#include "platform/sim/sim_platform.h"
+#include "service/event_log_reporter.h"
+#include "shutdown/cluster_binding.h"
+#include "tests/unit/fake_storage.h"
+
+namespace talv::test {
+
+// A stand-in for clusapi.dll: 47 exports, of which the five that are called
+// answer from this world; handles are counted.
+class FakeCluster {
+ public:
+  FakeCluster() { current_ = this; }
+  ~FakeCluster() { current_ = nullptr; }
+
+  bool isNode = true;                 // OpenCluster(NULL) gives a handle
+  std::vector<std::u16string> resources = {u"Microsoft Exchange System Attendant"};
+  std::uint32_t offlineResult = 0;
+  int openClusters = 0, openResources = 0;
+  int openClusterCalls = 0, offlineCalls = 0;
+  std::vector<std::u16string> offlined;
+
+  // The exports of a complete library, less the names in `missing`.
+  static std::map<std::string, ProcAddress> Exports(const std::vector<std::string>& missing = {}) {
+    std::map<std::string, ProcAddress> out;
+    for (const char* name : ClusterApiBinding::kEntryNames) out[name] = reinterpret_cast<ProcAddress>(&Unused);
+    out["OpenCluster"] = reinterpret_cast<ProcAddress>(&OpenCluster);
+    out["CloseCluster"] = reinterpret_cast<ProcAddress>(&CloseCluster);
+    out["OpenClusterResource"] = reinterpret_cast<ProcAddress>(&OpenClusterResource);
+    out["OfflineClusterResource"] = reinterpret_cast<ProcAddress>(&OfflineClusterResource);
+    out["CloseClusterResource"] = reinterpret_cast<ProcAddress>(&CloseClusterResource);
+    for (const auto& m : missing) out.erase(m);
+    return out;
+  }
+
+ private:
+  struct Res {
+    std::u16string name;
+  };
+  static void Unused() { ADD_FAILURE() << "a cluster function that is never called was called"; }
+  static HCluster OpenCluster(const char16_t* name) {
+    ++current_->openClusterCalls;
+    EXPECT_EQ(name, nullptr);
+    if (!current_->isNode) return nullptr;
+    ++current_->openClusters;
+    return &current_->clusterToken_;
+  }
+  static std::int32_t CloseCluster(HCluster c) {
+    EXPECT_EQ(c, &current_->clusterToken_);
+    --current_->openClusters;
+    return 1;
+  }
+  static HResource OpenClusterResource(HCluster c, const char16_t* name) {
+    EXPECT_EQ(c, &current_->clusterToken_);
+    for (const auto& r : current_->resources) {
+      if (r == name) {
+        ++current_->openResources;
+        return new Res{r};
+      }
+    }
+    return nullptr;
+  }
+  static std::uint32_t OfflineClusterResource(HResource r) {
+    ++current_->offlineCalls;
+    current_->offlined.push_back(static_cast<Res*>(r)->name);
+    return current_->offlineResult;
+  }
+  static std::int32_t CloseClusterResource(HResource r) {
+    delete static_cast<Res*>(r);
+    --current_->openResources;
+    return 1;
+  }
+
+  int clusterToken_ = 0;
+  static inline FakeCluster* current_ = nullptr;
+};
+
+class MonitorWorld : public ::testing::Test {
+ protected:
+  MonitorWorld() {
+    reporter.SetDisplayName(u"TALV Wardstone");
+    reporter.runningAsService = 1;
+    monitor = std::make_unique<CStoreDiskMonitor>(platform, reporter, cluster);
+  }
+
+  void TearDown() override {
+    ExpectNothingOpen();
+    monitor.reset();
+    // The monitor's storage library goes with it; only the cluster binding
+    // may still hold its library.
+    EXPECT_EQ(sim.libraries.ReferenceCount(u"zvapi.dll"), 0u);
+    EXPECT_EQ(sim.libraries.LoadedReferenceCount(), sim.libraries.ReferenceCount(u"clusapi.dll"));
+    EXPECT_EQ(sim.windowing.WindowCount(), 0u);
+    EXPECT_EQ(cl.openClusters, 0);
+    EXPECT_EQ(cl.openResources, 0);
+  }
+
+  // Registry keys, SCM handles and event sources all closed; a library is
+  // held only by the storage binding and the cluster binding, once each.
+  void ExpectNothingOpen() {
+    EXPECT_EQ(sim.registry.OpenKeyCount(), 0u);
+    EXPECT_EQ(sim.scm.OpenHandleCount(), 0u);
+    EXPECT_EQ(sim.eventLog.OpenSourceCount(), 0u);
+    EXPECT_LE(sim.libraries.ReferenceCount(u"zvapi.dll"), 1u);
+    EXPECT_LE(sim.libraries.ReferenceCount(u"clusapi.dll"), 1u);
+    EXPECT_EQ(sim.libraries.LoadedReferenceCount(), sim.libraries.ReferenceCount(u"zvapi.dll") +
+                                                        sim.libraries.ReferenceCount(u"clusapi.dll"));
+  }
+
+  // The storage software: its driver service and its library.
+  void InstallStorage() {
+    sim.scm.InstallService(u"zvdriver", SimStopped());
+    DefineStorageLibrary();
+  }
+  void DefineStorageLibrary() {
+    sim.libraries.DefineLibrary(
+        u"zvapi.dll", {{"ZVListResource", reinterpret_cast<ProcAddress>(&FakeStorage::List)},
+                       {"ZVGetResourceInfo", reinterpret_cast<ProcAddress>(&FakeStorage::Info)}});
+  }
+  void DefineClusterLibrary(const std::vector<std::string>& missing = {}) {
+    sim.libraries.DefineLibrary(u"clusapi.dll", FakeCluster::Exports(missing));
+  }
+  static sim::SimServiceBehaviour SimStopped() {
+    sim::SimServiceBehaviour b;
+    b.state = svc::kStopped;
+    return b;
+  }
+  static sim::SimServiceBehaviour Running() { return sim::SimServiceBehaviour{}; }
+  void RunExchange(std::u16string_view name = u"MSExchangeIS",
+                   const sim::SimServiceBehaviour& b = Running()) {
+    sim.scm.InstallService(name, b);
+  }
+
+  // A pool with one disk per letter; `freeUnits` 512-byte units free.
+  FakePool& AddPool(std::u16string name, std::uint32_t freeUnits, std::u16string letters) {
+    FakePool p;
+    p.name = std::move(name);
+    p.factor1 = freeUnits;
+    p.factor2 = 1;
+    for (char16_t l : letters) {
+      std::u16string disk = p.name + u"-disk";
+      disk += static_cast<char16_t>(u'a' + p.disks.size());
+      p.disks.push_back(FakeDisk{disk, l, {}, false, false});
+    }
+    storage.pools.push_back(p);
+    return storage.pools.back();
+  }
+
+  // Events as "type|text".
+  std::vector<std::u16string> Events() const {
+    std::vector<std::u16string> out;
+    for (const auto& e : sim.eventLog.Events()) {
+      std::u16string s(1, static_cast<char16_t>(u'0' + e.type));
+      s += u'|';
+      if (!e.strings.empty()) s += e.strings[0];
+      out.push_back(s);
+    }
+    return out;
+  }
+  static std::u16string Low(std::u16string_view pool, std::u16string_view letter,
+                            std::u16string_view mb = u"10") {
+    std::u16string s = u"2|TALV pool '";
+    s += pool;
+    s += u"' has reached Microsoft Exchange Server shutdown threshold for partition ";
+    s += letter;
+    s += u": of < ";
+    s += mb;
+    s += u" MB free in the pool.";
+    return s;
+  }
+  static constexpr const char16_t* kStarts = u"1|TALV Wardstone will now stop Microsoft Exchange Server.";
+  static constexpr const char16_t* kDone =
+      u"4|TALV Wardstone has completed the shutdown of Microsoft Exchange.";
+  static std::u16string StopFailed(std::u16string_view hex, std::u16string_view name) {
+    std::u16string s = u"1|Error (";
+    s += hex;
+    s += u") stopping service '";
+    s += name;
+    s += u"'.";
+    return s;
+  }
+
+  sim::SimPlatform sim;
+  Platform platform = sim.platform();
+  CEventLogReporter reporter{sim.eventLog, sim.console};
+  ClusterApiBinding cluster{sim.libraries, sim.system};
+  FakeStorage storage;
+  FakeCluster cl;
+  std::unique_ptr<CStoreDiskMonitor> monitor;
+};
+
+}  // namespace talv::test

@@ -1,0 +1,257 @@
+// The pool behind a drive letter and its free-space test, against the
+// storage library stand-in.
+#include <gtest/gtest.h>
+
+#include "tests/unit/monitor_world.h"
+
+namespace talv::test {
+namespace {
+
+class PoolLookupTest : public MonitorWorld {
+ protected:
+  // Runs the lookup into a buffer full of 0xFFFF; the name, or "<none>".
+  std::u16string Find(char16_t letter) {
+    char16_t buffer[CStoreDiskMonitor::kPoolNameUnits];
+    std::fill(std::begin(buffer), std::end(buffer), char16_t{0xFFFF});
+    if (!monitor->FindPoolForDrive(letter, buffer)) {
+      for (char16_t c : buffer) EXPECT_EQ(c, 0xFFFF) << "buffer written although nothing was found";
+      return u"<none>";
+    }
+    return buffer;
+  }
+  std::vector<StorageCall> Lists() const {
+    std::vector<StorageCall> out;
+    for (const auto& c : storage.calls)
+      if (c.kind == StorageCall::kList) out.push_back(c);
+    return out;
+  }
+};
+
+TEST_F(PoolLookupTest, WithoutTheDriverServiceTheLibraryIsNeverLoaded) {
+  DefineStorageLibrary();
+  AddPool(u"P1", 1, u"E");
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  EXPECT_EQ(Find(u'F'), u"<none>");
+  EXPECT_EQ(sim.libraries.LoadCallCount(u"zvapi.dll"), 0u);
+  EXPECT_TRUE(storage.calls.empty());
+}
+
+TEST_F(PoolLookupTest, DriverCheckFailuresCountAsMissing) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  sim.scm.faults().FailNext(sim::SimServiceManager::Op::OpenManager, err::kAccessDenied);
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  sim.scm.faults().FailNext(sim::SimServiceManager::Op::OpenService, err::kAccessDenied);
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  ExpectNothingOpen();
+  EXPECT_TRUE(storage.calls.empty());
+  // A stopped driver service counts as present.
+  EXPECT_EQ(sim.scm.State(u"zvdriver"), svc::kStopped);
+  EXPECT_EQ(Find(u'E'), u"P1");
+  EXPECT_TRUE(monitor->IsDriverServicePresent(u"zvdriver"));
+  EXPECT_FALSE(monitor->IsDriverServicePresent(u"nosuchdriver"));
+}
+
+TEST_F(PoolLookupTest, NoPoolsMeansNoPoolAfterOneProbe) {
+  InstallStorage();
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  auto lists = Lists();
+  ASSERT_EQ(lists.size(), 1u);
+  EXPECT_EQ(lists[0].type, zv::kPool);
+  EXPECT_EQ(lists[0].parent, u"");
+  EXPECT_EQ(lists[0].sizeIn, 66u);
+}
+
+TEST_F(PoolLookupTest, AProbeThatHeldTheOnlyEntryStillListsAgain) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  EXPECT_EQ(Find(u'E'), u"P1");
+  auto lists = Lists();
+  ASSERT_EQ(lists.size(), 4u);  // pools twice, then the pool's disks twice
+  EXPECT_EQ(lists[0].parent, u"");
+  EXPECT_EQ(lists[1].parent, u"");
+  EXPECT_EQ(lists[1].sizeIn, 66u);
+  EXPECT_EQ(lists[2].parent, u"P1");
+  EXPECT_EQ(lists[2].type, zv::kVirtualDisk);
+  EXPECT_EQ(lists[3].parent, u"P1");
+  ExpectNothingOpen();
+}
+
+TEST_F(PoolLookupTest, ATooSmallProbeLeadsToAListingOfTheSizeAsked) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  AddPool(u"P2", 1, u"F");
+  AddPool(u"P3", 1, u"GH");
+  EXPECT_EQ(Find(u'H'), u"P3");
+  auto lists = Lists();
+  ASSERT_GE(lists.size(), 2u);
+  EXPECT_EQ(lists[1].sizeIn, 3u * 66u);
+  // Every pool was asked for its disks, in list order.
+  std::vector<std::u16string> parents;
+  for (std::size_t i = 2; i < lists.size(); i += 2) parents.push_back(lists[i].parent);
+  EXPECT_EQ(parents, (std::vector<std::u16string>{u"P1", u"P2", u"P3"}));
+}
+
+TEST_F(PoolLookupTest, OddPoolListingAnswersEndTheLookup) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  // A successful probe that claims more entries than its room held.
+  storage.poolProbeStatus = zv::kSuccess;
+  storage.poolProbeCount = 2;
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  EXPECT_EQ(Lists().size(), 1u);
+  // Any other status of the probe.
+  storage.calls.clear();
+  storage.poolProbeStatus = 0x20000007;
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  EXPECT_EQ(Lists().size(), 1u);
+  // The second listing failing.
+  storage.calls.clear();
+  storage.poolProbeStatus = 0xFFFFFFFF;
+  storage.poolListStatus = 0x20000008;
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  EXPECT_EQ(Lists().size(), 2u);
+  storage.poolListStatus = 0;
+  EXPECT_EQ(Find(u'E'), u"P1");
+}
+
+TEST_F(PoolLookupTest, LettersCompareWithoutCaseForAToZOnly) {
+  InstallStorage();
+  AddPool(u"Upper", 1, u"E");
+  AddPool(u"Lower", 1, u"f");
+  AddPool(u"Other", 1, u"\u00C4[");
+  EXPECT_EQ(Find(u'e'), u"Upper");
+  EXPECT_EQ(Find(u'E'), u"Upper");
+  EXPECT_EQ(Find(u'F'), u"Lower");
+  EXPECT_EQ(Find(u'f'), u"Lower");
+  EXPECT_EQ(Find(u'\u00C4'), u"Other");
+  EXPECT_EQ(Find(u'\u00E4'), u"<none>");  // beyond A-Z nothing folds
+  EXPECT_EQ(Find(u'['), u"Other");
+  EXPECT_EQ(Find(u'{'), u"<none>");       // '{' is '[' + 32
+  EXPECT_EQ(Find(u'G'), u"<none>");
+}
+
+TEST_F(PoolLookupTest, LetterZeroMatchesOnlyADiskWithoutLetter) {
+  InstallStorage();
+  AddPool(u"Lettered", 1, u"E");
+  EXPECT_EQ(Find(0), u"<none>");
+  AddPool(u"Unlettered", 1, std::u16string(1, u'\0'));
+  EXPECT_EQ(Find(0), u"Unlettered");
+  EXPECT_EQ(Find(u'E'), u"Lettered");
+}
+
+TEST_F(PoolLookupTest, FirstMatchInPoolThenDiskOrderWinsAndStopsTheSearch) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"XY");
+  FakePool& p2 = AddPool(u"P2", 1, u"");
+  p2.disks.push_back(FakeDisk{u"d1", u'E', u"FromFirst"});
+  p2.disks.push_back(FakeDisk{u"d2", u'E', u"FromSecond"});
+  AddPool(u"P3", 1, u"E");
+  // The name is the one the disk's record holds, not the list entry's.
+  EXPECT_EQ(Find(u'E'), u"FromFirst");
+  for (const auto& c : storage.calls) EXPECT_NE(c.parent, u"P3");
+  EXPECT_EQ(storage.calls.back().subject, u"d1");
+}
+
+TEST_F(PoolLookupTest, FailedInformationSkipsOneDiskAndFailedListingOnePool) {
+  InstallStorage();
+  FakePool& p1 = AddPool(u"P1", 1, u"E");
+  p1.diskListStatus = 0x20000009;
+  FakePool& p2 = AddPool(u"P2", 1, u"");
+  p2.disks.push_back(FakeDisk{u"bad", u'E', u"Broken", true});
+  p2.disks.push_back(FakeDisk{u"good", u'E', {}});
+  EXPECT_EQ(Find(u'E'), u"P2");
+  EXPECT_EQ(storage.Count(StorageCall::kInfo), 2u);
+  ExpectNothingOpen();
+}
+
+TEST_F(PoolLookupTest, EntriesAreReadOnlyInsideTheAllocatedBuffer) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"AB");
+  AddPool(u"P2", 1, u"C");
+  // Every second listing claims five entries more than it wrote; reading
+  // them would run past the buffer (and AddressSanitizer would stop it).
+  storage.extraCount = 5;
+  EXPECT_EQ(Find(u'Z'), u"<none>");
+  EXPECT_EQ(storage.Count(StorageCall::kInfo), 3u);
+  EXPECT_EQ(Find(u'C'), u"P2");
+}
+
+TEST_F(PoolLookupTest, APoolNameWithoutTerminatorIsCutTo32Characters) {
+  InstallStorage();
+  FakePool& p = AddPool(u"P1", 1, u"");
+  p.disks.push_back(FakeDisk{u"d", u'E', {}, false, true});
+  EXPECT_EQ(Find(u'E'), std::u16string(32, u'N'));
+  // A name of exactly 32 characters fits with its terminator.
+  p.disks[0] = FakeDisk{u"d", u'E', std::u16string(32, u'x')};
+  EXPECT_EQ(Find(u'E'), std::u16string(32, u'x'));
+}
+
+TEST_F(PoolLookupTest, AMissingLibraryIsRetriedOnTheNextLookup) {
+  sim.scm.InstallService(u"zvdriver", SimStopped());
+  AddPool(u"P1", 1, u"E");
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  EXPECT_EQ(Find(u'E'), u"<none>");
+  EXPECT_EQ(sim.libraries.LoadCallCount(u"zvapi.dll"), 2u);
+  DefineStorageLibrary();
+  EXPECT_EQ(Find(u'E'), u"P1");
+  EXPECT_EQ(Find(u'E'), u"P1");
+  // Once bound it is kept: loaded once, held once.
+  EXPECT_EQ(sim.libraries.LoadCallCount(u"zvapi.dll"), 3u);
+  EXPECT_EQ(sim.libraries.ReferenceCount(u"zvapi.dll"), 1u);
+  ExpectNothingOpen();
+}
+
+TEST_F(PoolLookupTest, ALibraryLackingAnEntryPointIsReleasedAndRetried) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  for (const char* missing : {"ZVGetResourceInfo", "ZVListResource"}) {
+    DefineStorageLibrary();
+    sim.libraries.RemoveExport(u"zvapi.dll", missing);
+    std::size_t loads = sim.libraries.LoadCallCount(u"zvapi.dll");
+    EXPECT_EQ(Find(u'E'), u"<none>") << missing;
+    EXPECT_EQ(sim.libraries.LoadCallCount(u"zvapi.dll"), loads + 1) << missing;
+    EXPECT_EQ(sim.libraries.ReferenceCount(u"zvapi.dll"), 0u) << missing;
+    EXPECT_FALSE(monitor->IsPoolBelowThreshold(u"P1")) << missing;
+  }
+  EXPECT_TRUE(storage.calls.empty());
+  DefineStorageLibrary();
+  EXPECT_EQ(Find(u'E'), u"P1");
+}
+
+TEST_F(PoolLookupTest, FreeSpaceAgainstTheThreshold) {
+  InstallStorage();
+  FakePool& p = AddPool(u"P1", 0, u"E");
+  auto below = [&](std::uint32_t f1, std::uint32_t f2, std::uint32_t thresholdMB) {
+    storage.pools[0].factor1 = f1;
+    storage.pools[0].factor2 = f2;
+    monitor->m_nThresholdMB = thresholdMB;
+    return monitor->IsPoolBelowThreshold(u"P1");
+  };
+  (void)p;
+  EXPECT_TRUE(below(20479, 1, 10));   // 9 MB and a fraction
+  EXPECT_FALSE(below(20480, 1, 10));  // exactly 10 MB
+  EXPECT_TRUE(below(1, 20479, 10));
+  EXPECT_FALSE(below(512, 40, 10));
+  EXPECT_FALSE(below(0, 0, 0));  // threshold 0: never below
+  // 2 TiB and more free never wraps to looking nearly empty.
+  EXPECT_FALSE(below(65536, 65536, 10));
+  EXPECT_FALSE(below(0x80000000u, 2, 10));
+  EXPECT_FALSE(below(0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu));
+  EXPECT_TRUE(below(65536, 65536, 0xFFFFFFFFu));
+  // The call: the name, type 2, no subresource, 352 bytes.
+  const StorageCall& c = storage.calls.back();
+  EXPECT_EQ(c.kind, StorageCall::kInfo);
+  EXPECT_EQ(c.parent, u"P1");
+  EXPECT_EQ(c.type, zv::kPool);
+  EXPECT_EQ(c.subject, u"");
+  EXPECT_EQ(c.sizeIn, 352u);
+  // Unreadable information counts as not below.
+  storage.pools[0].infoFails = true;
+  monitor->m_nThresholdMB = 0xFFFFFFFFu;
+  EXPECT_FALSE(monitor->IsPoolBelowThreshold(u"P1"));
+  EXPECT_FALSE(monitor->IsPoolBelowThreshold(u"NoSuchPool"));
+}
+
+}  // namespace
+}  // namespace talv::test

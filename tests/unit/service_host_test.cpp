@@ -1,0 +1,264 @@
+// The service host: the command line, the choice between service and plain
+// process, the state sequence the Service Control Manager sees, and the
+// stop paths.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "platform/sim/sim_platform.h"
+#include "service/service_host.h"
+
+namespace talv {
+namespace {
+
+using namespace std::chrono_literals;
+using sim::SimServiceManager;
+
+// Records which registration command the entry chose.
+class RecordingHost : public CServiceHost {
+ public:
+  using CServiceHost::CServiceHost;
+  HResult RegisterProgram(bool registerTypeLib, bool asService) override {
+    calls.push_back(asService ? u"Service" : u"RegServer");
+    EXPECT_TRUE(registerTypeLib);
+    return asService ? 0x1111 : 0x2222;
+  }
+  HResult UnregisterProgram() override {
+    calls.push_back(u"UnregServer");
+    return 0x3333;
+  }
+  std::vector<std::u16string> calls;
+};
+
+class ServiceHostTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim.system.SetCommandLine(u"C:\\Program Files\\TALV\\talvmon.exe");
+    sim.registry.PutKey(reg::kClassesRoot, u"AppID\\{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}");
+  }
+  void TearDown() override {
+    EXPECT_EQ(sim.registry.OpenKeyCount(), 0u);
+    EXPECT_EQ(sim.scm.OpenHandleCount(), 0u);
+  }
+  void MarkAsService() {
+    sim.registry.PutString(reg::kClassesRoot, u"AppID\\{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}",
+                           u"LocalService", u"TALVMON");
+  }
+  // Runs the whole process entry on a thread of its own (the process's main
+  // thread) and returns its exit code.
+  std::future<int> StartProcess() {
+    return std::async(std::launch::async, [this] { return ProcessEntry(host, 0); });
+  }
+  std::vector<std::uint32_t> ReportedStates() {
+    std::vector<std::uint32_t> out;
+    for (const auto& r : sim.scm.Statuses()) out.push_back(r.status.dwCurrentState);
+    return out;
+  }
+  std::vector<std::u16string> EventTexts() {
+    std::vector<std::u16string> out;
+    for (const auto& e : sim.eventLog.Events()) out.push_back(e.strings.at(0));
+    return out;
+  }
+
+  sim::SimPlatform sim;
+  Platform platform = sim.platform();
+  RecordingHost host{platform};
+};
+
+TEST_F(ServiceHostTest, SwitchesMatchOnlyAtTheEndOfTheLine) {
+  struct Row {
+    const char16_t* line;
+    const char16_t* command;  // null: no switch, the registry test follows
+  };
+  const Row rows[] = {
+      {u"talvmon.exe -UnregServer", u"UnregServer"},
+      {u"talvmon.exe /regserver", u"RegServer"},
+      {u"talvmon.exe -SERVICE", u"Service"},
+      {u"talvmon.exe -RegServer -Service", u"Service"},
+      {u"talvmon.exe --UnregServer", u"UnregServer"},
+      {u"C:\\my-tools\\talvmon.exe /Service", u"Service"},
+      {u"talvmon.exe -Service ", nullptr},
+      {u"talvmon.exe -Services", nullptr},
+      {u"talvmon.exe Service", nullptr},
+      {u"C:\\x-RegServer", u"RegServer"},
+  };
+  for (const Row& row : rows) {
+    host.calls.clear();
+    sim.system.SetCommandLine(row.line);
+    // Without the identity key a line with no switch ends at the registry test.
+    sim.registry.RemoveTree(reg::kClassesRoot, u"AppID");
+    int code = ProcessEntry(host, 0);
+    if (row.command) {
+      ASSERT_EQ(host.calls.size(), 1u) << std::string(row.line, row.line + 3);
+      EXPECT_EQ(host.calls[0], row.command);
+    } else {
+      EXPECT_TRUE(host.calls.empty());
+      EXPECT_EQ(code, 2);
+    }
+  }
+  EXPECT_EQ(sim.scm.faults().Calls(SimServiceManager::Op::StartDispatcher), 0u);
+}
+
+TEST_F(ServiceHostTest, RegistrationExitCodesAndThePlaceholder) {
+  sim.system.SetCommandLine(u"talvmon.exe -UnregServer");
+  EXPECT_EQ(ProcessEntry(host, 0), 0x3333);
+  sim.system.SetCommandLine(u"talvmon.exe -RegServer");
+  EXPECT_EQ(ProcessEntry(host, 0), 0x2222);
+  CServiceHost plain(platform);
+  sim.system.SetCommandLine(u"talvmon.exe -Service");
+  EXPECT_EQ(static_cast<HResult>(ProcessEntry(plain, 0)), RegistrationNotAvailable());
+  EXPECT_TRUE(sim.scm.Created().empty()) << "the placeholder changes nothing";
+}
+
+TEST_F(ServiceHostTest, MissingIdentityKeysEndTheProcessWithTheOpenError) {
+  sim.registry.RemoveTree(reg::kClassesRoot, u"AppID");
+  EXPECT_EQ(ProcessEntry(host, 0), 2);
+  sim.registry.PutKey(reg::kClassesRoot, u"AppID");
+  EXPECT_EQ(ProcessEntry(host, 0), 2);
+  sim.registry.PutKey(reg::kClassesRoot, u"AppID\\{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}");
+  sim.registry.DenyKey(reg::kClassesRoot, u"AppID\\{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}",
+                       reg::kRead);
+  EXPECT_EQ(ProcessEntry(host, 0), 5);
+  EXPECT_TRUE(sim.eventLog.Events().empty());
+  EXPECT_TRUE(sim.console.Text().empty());
+}
+
+TEST_F(ServiceHostTest, SetupFillsNamesAndStatusAndAddsTheErrorModeFlags) {
+  sim.system.SetErrorMode(0x4);
+  sim.registry.RemoveTree(reg::kClassesRoot, u"AppID");
+  ProcessEntry(host, 0);
+  EXPECT_EQ(std::u16string(host.serviceName), u"TALVMON");
+  EXPECT_EQ(std::u16string(host.displayName), u"TALV Wardstone");
+  EXPECT_EQ(sim.system.GetErrorMode(), 0x8005u);
+  ServiceStatus s = host.Status();
+  EXPECT_EQ(s.dwServiceType, 0x10u);
+  EXPECT_EQ(s.dwCurrentState, 1u);
+  EXPECT_EQ(s.dwControlsAccepted, 1u);
+  EXPECT_EQ(host.runningAsService, 1);
+}
+
+TEST_F(ServiceHostTest, ServiceRunReportsTwoFourThreeOneAroundItsMessages) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  auto process = StartProcess();
+  ASSERT_TRUE(sim.scm.WaitForReportedState(svc::kRunning, 10s));
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started"}))
+      << "\"Service started\" comes before the running state";
+
+  // A control other than stop changes nothing.
+  sim.scm.SendControl(svc::kControlInterrogate);
+  ASSERT_TRUE(sim.scm.WaitForHandlerCalls(1, 10s));
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 4}));
+
+  sim.scm.SendControl(svc::kControlStop);
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(process.get(), 0);
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 4, 3, 1}));
+  for (const auto& r : sim.scm.Statuses()) {
+    EXPECT_EQ(r.status.dwServiceType, 0x10u);
+    EXPECT_EQ(r.status.dwControlsAccepted, 1u);
+    EXPECT_EQ(r.status.dwWin32ExitCode, 0u);
+    EXPECT_EQ(r.status.dwServiceSpecificExitCode, 0u);
+    EXPECT_EQ(r.status.dwCheckPoint, 0u);
+    EXPECT_EQ(r.status.dwWaitHint, 0u);
+  }
+  auto statuses = sim.scm.Statuses();
+  EXPECT_EQ(statuses[2].thread, sim.scm.DispatcherThread()) << "stop pending comes from the handler";
+  EXPECT_EQ(statuses[3].thread, sim.scm.ServiceThread());
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
+  for (const auto& e : sim.eventLog.Events()) {
+    EXPECT_EQ(e.type, evt::kInformation);
+    EXPECT_EQ(e.source, u"TALV Wardstone");
+  }
+  EXPECT_TRUE(sim.console.Text().empty());
+  // COM: the multi-threaded apartment, the security call once, balanced.
+  auto inits = sim.com.CallsOf(sim::SimCom::Op::InitializeEx);
+  ASSERT_EQ(inits.size(), 1u);
+  EXPECT_EQ(inits[0].flags, 0u);
+  EXPECT_EQ(sim.com.CallsOf(sim::SimCom::Op::InitializeSecurity).size(), 1u);
+  EXPECT_EQ(sim.com.CallsOf(sim::SimCom::Op::Uninitialize).size(), 1u);
+  EXPECT_TRUE(sim.com.CallsOf(sim::SimCom::Op::RegisterClassObject).empty());
+}
+
+TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredWritesOneMessageOnly) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  sim.scm.faults().FailNext(SimServiceManager::Op::RegisterControlHandler, err::kServiceDoesNotExist);
+  auto process = StartProcess();
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(process.get(), 0);
+  ASSERT_EQ(sim.eventLog.Events().size(), 1u);
+  EXPECT_EQ(sim.eventLog.Events()[0].strings[0], u"Handler not installed");
+  EXPECT_EQ(sim.eventLog.Events()[0].type, evt::kError);
+  EXPECT_TRUE(sim.scm.Statuses().empty());
+  EXPECT_TRUE(sim.com.Calls().empty()) << "the run step is never entered";
+}
+
+TEST_F(ServiceHostTest, MonitorWindowThatCannotBeCreatedLeavesTheServiceStoppable) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  sim.windowing.faults().FailNext(sim::SimWindowing::Op::CreateWindow, err::kNotEnoughMemory);
+  auto process = StartProcess();
+  ASSERT_TRUE(sim.scm.WaitForReportedState(svc::kRunning, 10s));
+  sim.scm.SendControl(svc::kControlStop);
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 4, 3, 1}));
+  EXPECT_EQ(sim.windowing.WindowCount(), 0u);
+}
+
+TEST_F(ServiceHostTest, PlainProcessWithoutLocalServiceWritesToStandardOutput) {
+  auto process = StartProcess();
+  // Only a quit message from outside ends a plain-process run.
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (sim.console.Text().empty() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  while (sim.windowing.WindowCount() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_NE(host.runThreadId.load(), 0u);
+  EXPECT_EQ(sim.windowing.PostThreadMessage(host.runThreadId, wm::kQuit, 0, 0), 0u);
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(process.get(), 0);
+  EXPECT_EQ(sim.console.Text(), u"Service started\n");
+  EXPECT_TRUE(sim.eventLog.Events().empty());
+  EXPECT_TRUE(sim.scm.Statuses().empty());
+  EXPECT_EQ(sim.scm.faults().Calls(SimServiceManager::Op::StartDispatcher), 0u);
+}
+
+TEST_F(ServiceHostTest, DispatcherThatCannotBeReachedFallsBackToAPlainProcess) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(false);
+  auto process = StartProcess();
+  auto deadline = std::chrono::steady_clock::now() + 10s;
+  while (sim.windowing.WindowCount() == 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  sim.windowing.PostThreadMessage(host.runThreadId, wm::kQuit, 0, 0);
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(sim.scm.faults().Calls(SimServiceManager::Op::StartDispatcher), 1u);
+  EXPECT_EQ(host.runningAsService, 0);
+  EXPECT_EQ(sim.console.Text(), u"Service started\n");
+}
+
+TEST_F(ServiceHostTest, StopBeforeTheLoopCanTakeMessagesIsNotLost) {
+  host.Setup(ProgramClassTable(), 0, 100);
+  // The stop arrives before the run thread has recorded itself.
+  ControlHandler(svc::kControlStop);
+  auto run = std::async(std::launch::async, [this] { host.RunService(); });
+  ASSERT_EQ(run.wait_for(10s), std::future_status::ready);
+}
+
+TEST(FindNextSwitchTest, YieldsTheRestAfterEverySeparator) {
+  const char16_t* line = u"C:\\a-b\\x.exe /RegServer";
+  const char16_t* t = FindNextSwitch(line, u"-/");
+  ASSERT_NE(t, nullptr);
+  EXPECT_EQ(std::u16string(t), u"b\\x.exe /RegServer");
+  t = FindNextSwitch(t, u"-/");
+  EXPECT_EQ(std::u16string(t), u"RegServer");
+  EXPECT_EQ(FindNextSwitch(t, u"-/"), nullptr);
+  EXPECT_EQ(FindNextSwitch(nullptr, u"-/"), nullptr);
+  EXPECT_EQ(std::u16string(FindNextSwitch(u"-", u"-/")), u"");
+}
+
+}  // namespace
+}  // namespace talv
