@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# talvmon.exe on a cluster node (the fake cluster library beside it): the
+# System Attendant's cluster resource is taken offline and no service is
+# stopped one by one.
+set -uo pipefail
+build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
+# The double beside the executable must be found: Wine's own cluster
+# library is not disabled by name here, the double comes first in the search.
+export SCN_DLLOVERRIDES='mscoree=;mshtml=;winemenubuilder.exe='
+source "$(dirname "$0")/lib/exchange.sh"
+
+scn_begin "$build" || exit 1
+scn_install_service zvdriver || exit 1
+e2e_exchange_services running || exit 1
+e2e_exchange_paths
+e2e_pools 5
+e2e_install_talvmon "$build" service || exit 1
+scn_place_double clusapi.dll "$TALV_DIR" || exit 1
+scn_set 'HKLM\Software\TalvTestDoubles\clusapi' IsNode 1
+scn_set 'HKLM\Software\TalvTestDoubles\clusapi' ResourcePresent 1
+
+scn_start_service TALVMON RUNNING 60 || e2e_fail "TALVMON did not start"
+scn_wait_event 'has completed the shutdown' 150 || e2e_fail "no message 105"
+expected=$(mktemp)
+cat >"$expected" <<'TXT'
+information Service started
+warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
+warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
+error TALV Wardstone will now stop Microsoft Exchange Server.
+information TALV Wardstone has completed the shutdown of Microsoft Exchange.
+TXT
+e2e_expect_events "$expected"
+offline=$(scn_reg query 'HKLM\Software\TalvTestDoubles\clusapi\Calls' /v OfflineCalledFor 2>/dev/null | tr -d '\r' |
+  sed -n 's/.*OfflineCalledFor *REG_SZ *//p')
+[ "$offline" = "Microsoft Exchange System Attendant" ] || e2e_fail "resource taken offline: '$offline'"
+[ -z "$(e2e_stop_order)" ] || e2e_fail "services were stopped: $(e2e_stop_order | tr '\n' ' ')"
+for name in "${EXCHANGE_SERVICES[@]}"; do
+  [ "$(scn_state "$name")" = RUNNING ] || e2e_fail "$name is $(scn_state "$name")"
+done
+e2e_pass "cluster node: resource offline, no service stopped"
