@@ -24,7 +24,8 @@ class CStoreDiskMonitor : public CWnd {
   static constexpr std::size_t kPoolNameUnits = 34;
   static constexpr std::uintptr_t kTimerId = 1;
 
-  // Uses the process-wide cluster binding.
+  // `platform`, `reporter` and `cluster` must outlive the monitor. The first
+  // form uses the process-wide cluster binding.
   CStoreDiskMonitor(Platform& platform, CEventLogReporter& reporter);
   CStoreDiskMonitor(Platform& platform, CEventLogReporter& reporter, ClusterApiBinding& cluster);
   ~CStoreDiskMonitor() override;

@@ -68,9 +68,37 @@ inline constexpr HResult kChangedMode = 0x80010106u;       // RPC_E_CHANGED_MODE
 inline constexpr HResult kTooLate = 0x80010119u;           // RPC_E_TOO_LATE
 inline constexpr HResult kNotInitialized = 0x800401F0u;    // CO_E_NOTINITIALIZED
 
+// The standard component categories manager, CLSID_StdComponentCategoriesMgr
+// {0002E005-0000-0000-C000-000000000046}, and its interface ICatRegister
+// {0002E012-0000-0000-C000-000000000046}.
+inline constexpr Guid kClsidStdComponentCategoriesMgr{
+    0x0002E005u, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr Guid kIidICatRegister{0x0002E012u, 0x0000, 0x0000,
+                                       {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+inline constexpr HResult kClassNotRegistered = 0x80040154u;  // REGDB_E_CLASSNOTREG
+
 constexpr bool Succeeded(HResult h) { return (h & 0x80000000u) == 0; }
 constexpr bool Failed(HResult h) { return (h & 0x80000000u) != 0; }
 }  // namespace com
+
+// The component categories manager as the port hands it out (its
+// ICatRegister interface): each call names one class and one category.
+class CategoryRegistrar {
+ public:
+  // ICatRegister::RegisterClassImplCategories(clsid, 1, &category).
+  virtual HResult RegisterClassImplCategories(const Guid& clsid, const Guid& category) = 0;
+  // ICatRegister::RegisterClassReqCategories(clsid, 1, &category).
+  virtual HResult RegisterClassReqCategories(const Guid& clsid, const Guid& category) = 0;
+  // ICatRegister::UnRegisterClassImplCategories(clsid, 1, &category).
+  virtual HResult UnRegisterClassImplCategories(const Guid& clsid, const Guid& category) = 0;
+  // ICatRegister::UnRegisterClassReqCategories(clsid, 1, &category).
+  virtual HResult UnRegisterClassReqCategories(const Guid& clsid, const Guid& category) = 0;
+  // Releases the manager; the object must not be used afterwards.
+  virtual void Release() = 0;
+
+ protected:
+  ~CategoryRegistrar() = default;  // goes away through Release only
+};
 
 class Com {
  public:
@@ -99,6 +127,16 @@ class Com {
   // CoRevokeClassObject: withdraws a registration; E_INVALIDARG for an
   // unknown cookie.
   virtual HResult CoRevokeClassObject(std::uint32_t cookie) = 0;
+  // CoCreateInstance(clsid, no outer object, context, IID_ICatRegister): the
+  // component categories manager; *out only on success. A runtime that has
+  // no such manager answers REGDB_E_CLASSNOTREG.
+  virtual HResult CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
+                                            CategoryRegistrar** out) {
+    (void)clsid;
+    (void)context;
+    (void)out;
+    return com::kClassNotRegistered;
+  }
 };
 
 }  // namespace talv

@@ -6,9 +6,12 @@
 #include "platform/eventlog.h"
 #include "platform/library.h"
 #include "platform/registry.h"
+#include "platform/resources.h"
 #include "platform/scm.h"
 #include "platform/security.h"
 #include "platform/system.h"
+#include "platform/typelib.h"
+#include "platform/ui.h"
 #include "platform/windowing.h"
 
 namespace talv {
@@ -23,6 +26,9 @@ struct Platform {
   System& system;
   Com& com;
   Security& security;
+  ModuleResources& resources;
+  UserInterface& ui;
+  TypeLibraries& typeLibraries;
 };
 
 }  // namespace talv

@@ -26,7 +26,6 @@ source tests/e2e/lib/exchange.sh
 say "Preparing a simulated Exchange server in a fresh Wine prefix"
 scn_begin "$build" || exit 1
 scn_install_service zvdriver || exit 1
-scn_install_service QORDAS || exit 1
 echo "starting the fourteen Exchange services..."
 # Each stand-in takes half a second to stop, so the shutdown can be watched.
 for name in "${EXCHANGE_SERVICES[@]}"; do EXCHANGE_BEHAVIOUR[$name]="WaitHint=200 StopDelayMs=500"; done
@@ -42,7 +41,7 @@ scn_set "$ZVAPI_KEY\\Pools\\ExchPool\\Disks\\ExchData" DriveLetter E
 scn_set "$ZVAPI_KEY\\Pools\\ExchPool\\Disks\\ExchLogs" DriveLetter F
 echo "Exchange paths on E: and F:, both on TALV pool 'ExchPool' with 4096 MB free"
 
-say "Installing and starting TALVMON (a check every minute, threshold 1024 MB)"
+say "Installing TALVMON with talvmon.exe -Service and starting it (a check every minute, threshold 1024 MB)"
 e2e_install_talvmon "$build" service || exit 1
 scn_set "$SERVICES_KEY\\TALVMON\\Parameters" FreePoolSpaceThresholdMB 1024
 scn_start_service TALVMON RUNNING 60 || exit 1
@@ -97,4 +96,6 @@ scn_wine sc stop TALVMON >/dev/null
 scn_wait_state TALVMON STOPPED 30
 show_new_events
 echo "TALVMON: $(scn_state TALVMON)"
+say "Removing TALVMON: talvmon.exe -UnregServer"
+e2e_uninstall_talvmon && echo "TALVMON is no longer installed"
 say "Done; the prefix is removed"

@@ -14,6 +14,8 @@ have x86_64-w64-mingw32-widl || need+=(mingw-w64-tools)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
 have flock || need+=(util-linux)
 have python3 || need+=(python3)
+have clang++ || need+=(clang)
+[ -n "$(ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a 2>/dev/null)" ] || need+=(libclang-rt-dev)
 
 if [ ${#need[@]} -gt 0 ]; then
   if [ "$(id -u)" != 0 ]; then

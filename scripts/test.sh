@@ -16,9 +16,9 @@ jobs=${TALV_JOBS:-$(nproc)}
 passed=0
 failed=0
 run_ctest() {
-  local dir=$1 log
+  local dir=$1 log  # $2: parallel jobs
   log=$(mktemp)
-  (cd "$dir" && ctest --output-on-failure -j "$jobs" --timeout 1200) 2>&1 | tee "$log"
+  (cd "$dir" && ctest --output-on-failure -j "${2:-$jobs}" --timeout 1200) 2>&1 | tee "$log"
   local line
   line=$(grep -E 'tests passed, [0-9]+ tests failed out of [0-9]+' "$log" | tail -n 1)
   if [ -n "$line" ]; then
@@ -36,7 +36,15 @@ run_ctest() {
 echo "== host tests (simulated platform, ASan+UBSan) =="
 run_ctest build/host
 echo "== Windows tests under Wine =="
-run_ctest build/win64
+# The end-to-end scenarios mostly wait for their minute ticks: run more at once.
+run_ctest build/win64 4
+
+echo "== fuzzing the registry script interpreter (${TALV_FUZZ_SECONDS:-60} s) =="
+if bash scripts/fuzz.sh "${TALV_FUZZ_SECONDS:-60}"; then
+  passed=$((passed + 1))
+else
+  failed=$((failed + 1))
+fi
 
 echo "tests: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

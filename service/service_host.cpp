@@ -15,7 +15,6 @@ std::atomic<CServiceHost*> g_host{nullptr};
 constexpr std::uint32_t kClassContextServer = 0x14;  // CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER
 constexpr std::uint32_t kRegclsMultipleUse = 1;
 constexpr std::uint32_t kCoinitMultithreaded = 0;
-constexpr HResult kNotImplemented = 0x80004001u;
 
 char16_t FoldSwitch(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
@@ -154,14 +153,6 @@ void CServiceHost::Launch() {
   }
   RunService();
 }
-
-HResult RegistrationNotAvailable() { return kNotImplemented; }
-
-HResult CServiceHost::RegisterProgram(bool /*registerTypeLib*/, bool /*asService*/) {
-  return RegistrationNotAvailable();
-}
-
-HResult CServiceHost::UnregisterProgram() { return RegistrationNotAvailable(); }
 
 const char16_t* FindNextSwitch(const char16_t* text, const char16_t* separators) {
   if (text == nullptr) return nullptr;

@@ -39,6 +39,10 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   // Registration commands; their result is the process exit code.
   virtual HResult RegisterProgram(bool registerTypeLib, bool asService);
   virtual HResult UnregisterProgram();
+  // The service under `serviceName`: present, created, or stopped and deleted.
+  bool IsServiceInstalled();
+  bool InstallService();
+  bool UninstallService();
 
   // A copy of the status record, taken consistently.
   ServiceStatus Status() const;
@@ -56,6 +60,8 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
 
  private:
   friend void ControlHandler(std::uint32_t control);
+  // A message box with the service name as caption, OK only.
+  void ShowMessage(const char16_t* text);
   Platform& platform_;
   // Both the run thread and the handler's thread report states.
   mutable std::mutex statusLock_;
@@ -75,10 +81,6 @@ const char16_t* FindNextSwitch(const char16_t* text, const char16_t* separators)
 // The whole process: switches, the "LocalService" test, Launch; returns the
 // exit code.
 int ProcessEntry(CServiceHost& host, ModuleHandle instance);
-
-// Registration is not part of this build yet: the registration switches
-// come here, change nothing and fail with E_NOTIMPL.
-HResult RegistrationNotAvailable();
 
 inline constexpr const char16_t* kAppIdKey = u"{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}";
 

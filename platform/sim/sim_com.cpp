@@ -149,6 +149,90 @@ HResult SimCom::CoRevokeClassObject(std::uint32_t cookie) {
   return r;
 }
 
+// One manager handed out by CoCreateCategoryRegistrar; every call goes to
+// the runtime that made it.
+class SimCom::Registrar final : public CategoryRegistrar {
+ public:
+  explicit Registrar(SimCom& com) : com_(com) {}
+  HResult RegisterClassImplCategories(const Guid& clsid, const Guid& category) override {
+    return com_.CategoryCall(Op::RegisterImplCategories, clsid, category);
+  }
+  HResult RegisterClassReqCategories(const Guid& clsid, const Guid& category) override {
+    return com_.CategoryCall(Op::RegisterReqCategories, clsid, category);
+  }
+  HResult UnRegisterClassImplCategories(const Guid& clsid, const Guid& category) override {
+    return com_.CategoryCall(Op::UnRegisterImplCategories, clsid, category);
+  }
+  HResult UnRegisterClassReqCategories(const Guid& clsid, const Guid& category) override {
+    return com_.CategoryCall(Op::UnRegisterReqCategories, clsid, category);
+  }
+  void Release() override {
+    {
+      std::lock_guard<std::mutex> lock(com_.mutex_);
+      --com_.liveRegistrars_;
+    }
+    delete this;
+  }
+
+ private:
+  ~Registrar() = default;
+  SimCom& com_;
+};
+
+namespace {
+std::string GuidKey(const Guid& g) {
+  return std::string(reinterpret_cast<const char*>(&g), sizeof g);
+}
+}  // namespace
+
+HResult SimCom::CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
+                                          CategoryRegistrar** out) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Call c;
+  c.op = Op::CreateInstance;
+  c.clsid = clsid;
+  c.context = context;
+  HResult r = faults_.Enter(Op::CreateInstance);
+  if (r == 0) {
+    if (out == nullptr) {
+      r = com::kPointer;
+    } else if (apartments_.find(std::this_thread::get_id()) == apartments_.end()) {
+      r = com::kNotInitialized;
+    } else if (!categoryManagerAvailable_ || clsid != com::kClsidStdComponentCategoriesMgr ||
+               (context & com::kInprocServer) == 0) {
+      // The manager is an in-process server only.
+      r = com::kClassNotRegistered;
+    } else {
+      *out = new Registrar(*this);
+      ++liveRegistrars_;
+    }
+  }
+  c.result = r;
+  Record(c);
+  return r;
+}
+
+HResult SimCom::CategoryCall(Op op, const Guid& clsid, const Guid& category) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Call c;
+  c.op = op;
+  c.clsid = clsid;
+  c.category = category;
+  HResult r = faults_.Enter(op);
+  if (r == 0) {
+    bool implemented = op == Op::RegisterImplCategories || op == Op::UnRegisterImplCategories;
+    auto key = std::make_tuple(GuidKey(clsid), GuidKey(category), implemented);
+    // Removing a category the class does not have succeeds, as under Wine.
+    if (op == Op::RegisterImplCategories || op == Op::RegisterReqCategories)
+      categories_.insert(key);
+    else
+      categories_.erase(key);
+  }
+  c.result = r;
+  Record(c);
+  return r;
+}
+
 // --- test side ---------------------------------------------------------
 
 std::vector<SimCom::Call> SimCom::Calls() const {
@@ -190,6 +274,21 @@ bool SimCom::SecurityInitialized() const {
 std::size_t SimCom::RegisteredClassCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return registered_.size();
+}
+
+void SimCom::SetCategoryManagerAvailable(bool available) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  categoryManagerAvailable_ = available;
+}
+
+std::size_t SimCom::LiveCategoryRegistrars() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return liveRegistrars_;
+}
+
+bool SimCom::ClassHasCategory(const Guid& clsid, const Guid& category, bool implemented) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return categories_.count(std::make_tuple(GuidKey(clsid), GuidKey(category), implemented)) != 0;
 }
 
 }  // namespace talv::sim

@@ -1,12 +1,18 @@
 // The simulated COM runtime: per-thread apartment membership with nesting
 // counts, one process-wide security call, and class objects held by cookie.
 // Every call is recorded with its arguments, in order, for tests to read.
+// The component categories manager keeps each class's implemented and
+// required categories, as the platform keeps them under the class's key.
 #pragma once
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "platform/com.h"
@@ -17,7 +23,8 @@ namespace talv::sim {
 class SimCom final : public Com {
  public:
   enum class Op { InitializeEx, Initialize, Uninitialize, InitializeSecurity, RegisterClassObject,
-                  RevokeClassObject };
+                  RevokeClassObject, CreateInstance, RegisterImplCategories,
+                  RegisterReqCategories, UnRegisterImplCategories, UnRegisterReqCategories };
 
   // One call as it was made, with the status it was answered with.
   struct Call {
@@ -36,6 +43,7 @@ class SimCom final : public Com {
     std::uint32_t capabilities = 0;
     const void* reserved3 = nullptr;
     std::uint32_t cookie = 0;        // CoRevokeClassObject; the one handed out by a registration
+    Guid category;                   // the category calls (clsid is the class)
     HResult result = 0;
   };
 
@@ -51,6 +59,8 @@ class SimCom final : public Com {
   HResult CoRegisterClassObject(const Guid& clsid, ComUnknown* factory, std::uint32_t context,
                                 std::uint32_t flags, std::uint32_t* cookie) override;
   HResult CoRevokeClassObject(std::uint32_t cookie) override;
+  HResult CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
+                                    CategoryRegistrar** out) override;
 
   // --- test side -------------------------------------------------------
   // Faults are COM statuses here (a FaultPlan carries any 32-bit value).
@@ -66,14 +76,23 @@ class SimCom final : public Com {
   bool SecurityInitialized() const;
   // Class objects registered and not yet revoked.
   std::size_t RegisteredClassCount() const;
+  // Whether the component categories manager exists (it does at first);
+  // without it CoCreateInstance answers REGDB_E_CLASSNOTREG.
+  void SetCategoryManagerAvailable(bool available);
+  // Category managers handed out and not yet released.
+  std::size_t LiveCategoryRegistrars() const;
+  // Whether `clsid` is recorded as implementing (or requiring) `category`.
+  bool ClassHasCategory(const Guid& clsid, const Guid& category, bool implemented) const;
 
  private:
   struct Apartment {
     std::uint32_t model = 0;
     unsigned depth = 0;
   };
+  class Registrar;
   HResult Join(Op op, std::uint32_t model, std::uint32_t flags);
   void Record(Call c);
+  HResult CategoryCall(Op op, const Guid& clsid, const Guid& category);
 
   mutable std::mutex mutex_;
   std::vector<Call> calls_;
@@ -81,6 +100,10 @@ class SimCom final : public Com {
   bool securityInitialized_ = false;
   std::map<std::uint32_t, ComUnknown*> registered_;
   std::uint32_t nextCookie_ = 0x100;
+  bool categoryManagerAvailable_ = true;
+  std::size_t liveRegistrars_ = 0;
+  // (class, category, implemented) as registered.
+  std::set<std::tuple<std::string, std::string, bool>> categories_;
   FaultPlan<Op> faults_;
 };
 

@@ -8,9 +8,12 @@
 #include "platform/sim/sim_eventlog.h"
 #include "platform/sim/sim_libraries.h"
 #include "platform/sim/sim_registry.h"
+#include "platform/sim/sim_resources.h"
+#include "platform/sim/sim_ui.h"
 #include "platform/sim/sim_scm.h"
 #include "platform/sim/sim_security.h"
 #include "platform/sim/sim_system.h"
+#include "platform/sim/sim_typelib.h"
 #include "platform/sim/sim_windowing.h"
 
 namespace talv::sim {
@@ -27,12 +30,17 @@ struct SimPlatform {
   SimLibraries libraries{&system};
   SimCom com;
   SimSecurity security;
+  SimResources resources;
+  SimUserInterface ui;
+  // Registrations go into the registry; "oleaut32.dll" is defined among
+  // the libraries with its UnRegisterTypeLib.
+  SimTypeLibraries typeLibraries{registry, &libraries};
   // Further simulated ports are members here, each constructed with the
   // clock where it measures time.
 
   // The ports as the system's logic receives them.
   Platform platform() {
-    return Platform{registry, scm, eventLog, console, libraries, windowing, system, com, security};
+    return Platform{registry, scm, eventLog, console, libraries, windowing, system, com, security, resources, ui, typeLibraries};
   }
 };
 

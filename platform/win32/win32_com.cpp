@@ -2,6 +2,7 @@
 
 // The lean Windows headers leave out the COM runtime's declarations.
 #include <objbase.h>
+#include <comcat.h>
 
 #include "platform/win32/win32_com.h"
 
@@ -43,6 +44,46 @@ HResult Win32Com::CoRegisterClassObject(const Guid& clsid, ComUnknown* factory,
 
 HResult Win32Com::CoRevokeClassObject(std::uint32_t cookie) {
   return H(::CoRevokeClassObject(cookie));
+}
+
+namespace {
+// The manager's ICatRegister behind the port's interface, one category per call.
+class Win32CategoryRegistrar final : public CategoryRegistrar {
+ public:
+  explicit Win32CategoryRegistrar(ICatRegister* manager) : manager_(manager) {}
+  HResult RegisterClassImplCategories(const Guid& clsid, const Guid& category) override {
+    return H(manager_->RegisterClassImplCategories(G(clsid), 1, Cat(category)));
+  }
+  HResult RegisterClassReqCategories(const Guid& clsid, const Guid& category) override {
+    return H(manager_->RegisterClassReqCategories(G(clsid), 1, Cat(category)));
+  }
+  HResult UnRegisterClassImplCategories(const Guid& clsid, const Guid& category) override {
+    return H(manager_->UnRegisterClassImplCategories(G(clsid), 1, Cat(category)));
+  }
+  HResult UnRegisterClassReqCategories(const Guid& clsid, const Guid& category) override {
+    return H(manager_->UnRegisterClassReqCategories(G(clsid), 1, Cat(category)));
+  }
+  void Release() override {
+    manager_->Release();
+    delete this;
+  }
+
+ private:
+  ~Win32CategoryRegistrar() = default;
+  // The calls take a non-constant array of categories that they only read.
+  static CATID* Cat(const Guid& g) { return const_cast<CATID*>(&G(g)); }
+  ICatRegister* manager_;
+};
+}  // namespace
+
+HResult Win32Com::CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
+                                            CategoryRegistrar** out) {
+  if (out == nullptr) return com::kPointer;
+  void* manager = nullptr;
+  HRESULT r = ::CoCreateInstance(G(clsid), nullptr, context, G(com::kIidICatRegister), &manager);
+  if (FAILED(r)) return H(r);
+  *out = new Win32CategoryRegistrar(static_cast<ICatRegister*>(manager));
+  return H(r);
 }
 
 }  // namespace talv::win32

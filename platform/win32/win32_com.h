@@ -17,6 +17,8 @@ class Win32Com final : public Com {
   HResult CoRegisterClassObject(const Guid& clsid, ComUnknown* factory, std::uint32_t context,
                                 std::uint32_t flags, std::uint32_t* cookie) override;
   HResult CoRevokeClassObject(std::uint32_t cookie) override;
+  HResult CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
+                                    CategoryRegistrar** out) override;
 };
 
 }  // namespace talv::win32

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "platform/resources.h"
+#include "platform/typelib.h"
 
 namespace talv::contract {
 
@@ -73,6 +74,13 @@ class Env {
   // existing file that is not a module.
   virtual std::u16string ResourceModulePath() = 0;
   virtual std::u16string PlainFilePath() = 0;
+
+  virtual TypeLibraries& typeLibraries() = 0;
+  // References to type libraries loaded through the port and not yet
+  // released, or -1 where the platform cannot tell.
+  virtual long LoadedTypeLibraries() = 0;
+  // The type-library file of contract_typelib.h.
+  virtual std::u16string ContractTypeLibraryPath() = 0;
 };
 
 // The environment of this build (defined by env_sim.cpp or env_win32.cpp).

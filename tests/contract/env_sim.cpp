@@ -7,9 +7,11 @@
 #include "platform/sim/sim_scm.h"
 #include "platform/sim/sim_security.h"
 #include "platform/sim/sim_system.h"
+#include "platform/sim/sim_typelib.h"
 #include "platform/sim/sim_windowing.h"
 #include "tests/contract/contract_env.h"
 #include "tests/contract/contract_resources.h"
+#include "tests/contract/contract_typelib.h"
 
 namespace talv::contract {
 
@@ -25,6 +27,16 @@ class SimEnv final : public Env {
     for (const ContractResource& r : kContractResources)
       resources_.AddResource(kResourceModule, r.type, r.id, r.bytes);
     resources_.AddPlainFile(kPlainFile);
+    sim::SimTypeLibraries::Declaration lib;
+    lib.attributes.libid = kContractLibId;
+    lib.attributes.lcid = kContractLibLcid;
+    lib.attributes.syskind = kContractLibSysKind;
+    lib.attributes.majorVersion = kContractLibMajor;
+    lib.attributes.minorVersion = kContractLibMinor;
+    lib.attributes.flags = kContractLibFlags;
+    lib.name = kContractLibName;
+    lib.helpString = kContractLibHelp;
+    typeLibraries_.AddTypeLibraryFile(kTypeLibraryFile, lib);
   }
 
   Registry& registry() override { return registry_; }
@@ -69,6 +81,12 @@ class SimEnv final : public Env {
   std::u16string ResourceModulePath() override { return kResourceModule; }
   std::u16string PlainFilePath() override { return kPlainFile; }
 
+  TypeLibraries& typeLibraries() override { return typeLibraries_; }
+  long LoadedTypeLibraries() override {
+    return static_cast<long>(typeLibraries_.OpenLibraryCount());
+  }
+  std::u16string ContractTypeLibraryPath() override { return kTypeLibraryFile; }
+
  private:
   sim::SimRegistry registry_;
   sim::SimClock clock_;
@@ -84,6 +102,9 @@ class SimEnv final : public Env {
   static constexpr char16_t kResourceModule[] = u"C:\\talv\\tests\\talv_contract.exe";
   static constexpr char16_t kPlainFile[] = u"C:\\windows\\win.ini";
   sim::SimResources resources_;
+  static constexpr char16_t kTypeLibraryFile[] = u"C:\\talv\\tests\\contract_typelib.tlb";
+  // Registrations go into this environment's registry.
+  sim::SimTypeLibraries typeLibraries_{registry_, &libraries_};
 };
 }  // namespace
 

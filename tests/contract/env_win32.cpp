@@ -11,6 +11,7 @@
 #include "platform/win32/win32_scm.h"
 #include "platform/win32/win32_security.h"
 #include "platform/win32/win32_system.h"
+#include "platform/win32/win32_typelib.h"
 #include "platform/win32/win32_windowing.h"
 #include "tests/contract/contract_env.h"
 
@@ -136,6 +137,16 @@ class Win32Env final : public Env {
   }
   std::u16string PlainFilePath() override { return u"C:\\windows\\win.ini"; }
 
+  TypeLibraries& typeLibraries() override { return typeLibraries_; }
+  long LoadedTypeLibraries() override { return -1; }
+  // Compiled from contract_typelib.idl beside this program.
+  std::u16string ContractTypeLibraryPath() override {
+    std::u16string path = ResourceModulePath();
+    auto cut = path.find_last_of(u"\\/");
+    return (cut == std::u16string::npos ? std::u16string() : path.substr(0, cut + 1)) +
+           u"contract_typelib.tlb";
+  }
+
  private:
   WinError WriteBehaviour(const std::u16string& name, const TestServiceBehaviour& b) {
     UniqueKey key;
@@ -163,6 +174,7 @@ class Win32Env final : public Env {
   win32::Win32Com com_;
   win32::Win32Security security_;
   win32::Win32Resources resources_;
+  win32::Win32TypeLibraries typeLibraries_;
 };
 }  // namespace
 

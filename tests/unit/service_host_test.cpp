@@ -101,15 +101,12 @@ TEST_F(ServiceHostTest, SwitchesMatchOnlyAtTheEndOfTheLine) {
   EXPECT_EQ(sim.scm.faults().Calls(SimServiceManager::Op::StartDispatcher), 0u);
 }
 
-TEST_F(ServiceHostTest, RegistrationExitCodesAndThePlaceholder) {
+TEST_F(ServiceHostTest, RegistrationResultsAreTheExitCodes) {
   sim.system.SetCommandLine(u"talvmon.exe -UnregServer");
   EXPECT_EQ(ProcessEntry(host, 0), 0x3333);
   sim.system.SetCommandLine(u"talvmon.exe -RegServer");
   EXPECT_EQ(ProcessEntry(host, 0), 0x2222);
-  CServiceHost plain(platform);
-  sim.system.SetCommandLine(u"talvmon.exe -Service");
-  EXPECT_EQ(static_cast<HResult>(ProcessEntry(plain, 0)), RegistrationNotAvailable());
-  EXPECT_TRUE(sim.scm.Created().empty()) << "the placeholder changes nothing";
+  EXPECT_EQ(sim.scm.faults().Calls(SimServiceManager::Op::StartDispatcher), 0u);
 }
 
 TEST_F(ServiceHostTest, MissingIdentityKeysEndTheProcessWithTheOpenError) {

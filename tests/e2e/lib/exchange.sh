@@ -66,8 +66,10 @@ e2e_pools() {
 }
 
 # e2e_install_talvmon BUILD_DIR [service|plain]: copies talvmon.exe and the
-# storage library into C:\TALV and installs the service TALVMON with its
-# settings (a check every minute, threshold 10 MB) and identity key.
+# storage library into C:\TALV, sets the monitor's settings (a check every
+# minute, threshold 10 MB) and registers the program with its own switch:
+# "-Service" installs the service TALVMON (which depends on QORDAS, so a
+# stand-in QORDAS is installed first), "-RegServer" registers it without one.
 e2e_install_talvmon() {
   local build=$1 mode=${2:-service}
   TALV_DIR=$SCN_PREFIX/drive_c/TALV
@@ -76,12 +78,18 @@ e2e_install_talvmon() {
   scn_place_double zvapi.dll "$TALV_DIR" || return 1
   scn_set "$SERVICES_KEY\\TALVMON\\Parameters" CheckEveryMinutes 1
   scn_set "$SERVICES_KEY\\TALVMON\\Parameters" FreePoolSpaceThresholdMB 10
-  scn_reg add "$APPID_KEY" /ve /d TALVMON /f >/dev/null
   if [ "$mode" = service ]; then
-    scn_set "$APPID_KEY" LocalService TALVMON
-    scn_wine sc create TALVMON binPath= 'C:\TALV\talvmon.exe' DisplayName= 'TALV Wardstone' >/dev/null ||
-      { scn_fail "sc create TALVMON failed"; return 1; }
+    scn_install_service QORDAS || return 1
+    scn_wine 'C:\TALV\talvmon.exe' -Service || { scn_fail "talvmon.exe -Service failed ($?)"; return 1; }
+  else
+    scn_wine 'C:\TALV\talvmon.exe' -RegServer || { scn_fail "talvmon.exe -RegServer failed ($?)"; return 1; }
   fi
+}
+
+# e2e_uninstall_talvmon: removes everything of ours with "-UnregServer".
+e2e_uninstall_talvmon() {
+  scn_wine 'C:\TALV\talvmon.exe' -UnregServer || { scn_fail "talvmon.exe -UnregServer failed ($?)"; return 1; }
+  ! scn_wine sc query TALVMON >/dev/null 2>&1 || { scn_fail "TALVMON still installed"; return 1; }
 }
 
 # e2e_stop_order: the services that received a stop request, in the order

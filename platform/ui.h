@@ -1,0 +1,21 @@
+// The user-interface port: the message boxes a registration run shows to
+// the person at the console.
+#pragma once
+
+#include <cstdint>
+
+namespace talv {
+
+namespace ui {
+inline constexpr std::uint32_t kOk = 0;  // MB_OK
+}
+
+class UserInterface {
+ public:
+  virtual ~UserInterface() = default;
+  // MessageBoxW(no owner, text, caption, style): waits until it is dismissed;
+  // returns the button pressed (0 when the box could not be shown).
+  virtual int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t style) = 0;
+};
+
+}  // namespace talv

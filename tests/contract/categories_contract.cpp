@@ -1,0 +1,71 @@
+// The component categories manager as the COM port creates it: made only
+// inside an apartment and as an in-process server, one category per call,
+// and removal of a category the class does not have succeeding; against the
+// simulator and against Wine's manager.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "tests/contract/contract_env.h"
+
+namespace talv::contract {
+namespace {
+
+Com& C() { return CurrentEnv().com(); }
+
+void OnFreshThread(const std::function<void()>& body) {
+  std::thread t(body);
+  t.join();
+}
+
+// {6A1C7E56-...} a class and {6A1C7E57-...} a category of the tests only.
+constexpr Guid kTestClass{0x6A1C7E56u, 0x3B94, 0x4D0F, {0x9E, 0x21, 0x5C, 0x8A, 0x7D, 0x3F, 0x0B, 0x16}};
+constexpr Guid kTestCategory{0x6A1C7E57u, 0x3B94, 0x4D0F,
+                             {0x9E, 0x21, 0x5C, 0x8A, 0x7D, 0x3F, 0x0B, 0x16}};
+
+TEST(CategoriesContract, TheManagerNeedsAnApartment) {
+  OnFreshThread([] {
+    CategoryRegistrar* manager = nullptr;
+    EXPECT_EQ(C().CoCreateCategoryRegistrar(com::kClsidStdComponentCategoriesMgr,
+                                            com::kInprocServer, &manager),
+              com::kNotInitialized);
+    EXPECT_EQ(manager, nullptr);
+  });
+}
+
+TEST(CategoriesContract, TheManagerIsAnInProcessServerOnly) {
+  OnFreshThread([] {
+    ASSERT_EQ(C().CoInitialize(), hr::kOk);
+    CategoryRegistrar* manager = nullptr;
+    EXPECT_EQ(C().CoCreateCategoryRegistrar(com::kClsidStdComponentCategoriesMgr,
+                                            com::kLocalServer, &manager),
+              com::kClassNotRegistered);
+    EXPECT_EQ(manager, nullptr);
+    C().CoUninitialize();
+  });
+}
+
+TEST(CategoriesContract, CategoriesAreAddedAndRemovedOneByOne) {
+  OnFreshThread([] {
+    ASSERT_EQ(C().CoInitialize(), hr::kOk);
+    CategoryRegistrar* manager = nullptr;
+    ASSERT_EQ(C().CoCreateCategoryRegistrar(com::kClsidStdComponentCategoriesMgr,
+                                            com::kInprocServer, &manager),
+              hr::kOk);
+    ASSERT_NE(manager, nullptr);
+    EXPECT_EQ(manager->RegisterClassImplCategories(kTestClass, kTestCategory), hr::kOk);
+    EXPECT_EQ(manager->RegisterClassReqCategories(kTestClass, kTestCategory), hr::kOk);
+    EXPECT_EQ(manager->UnRegisterClassImplCategories(kTestClass, kTestCategory), hr::kOk);
+    EXPECT_EQ(manager->UnRegisterClassReqCategories(kTestClass, kTestCategory), hr::kOk);
+    EXPECT_EQ(manager->UnRegisterClassImplCategories(kTestClass, kTestCategory), hr::kOk)
+        << "a category the class does not have";
+    manager->Release();
+    C().CoUninitialize();
+  });
+  DeleteTree(CurrentEnv().registry(), reg::kClassesRoot,
+             u"CLSID\\{6A1C7E56-3B94-4D0F-9E21-5C8A7D3F0B16}");
+}
+
+}  // namespace
+}  // namespace talv::contract

@@ -1,0 +1,194 @@
+// The registration commands: what "-Service", "-RegServer" and
+// "-UnregServer" leave in the registry and the service manager, the message
+// boxes of their failures, and their results.
+#include <gtest/gtest.h>
+
+#include "platform/sim/sim_platform.h"
+#include "service/service_host.h"
+#include "tests/unit/registry_script_fixture.h"
+
+namespace talv {
+namespace {
+
+using sim::SimServiceManager;
+using talv::testing::kExeKey;
+using talv::testing::kIdentityKey;
+
+constexpr char16_t kExe[] = u"C:\\Program Files\\TALV\\talvmon.exe";
+
+class RegistrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    sim.system.SetModuleFileName(kExe);
+    std::string script = talv::testing::CarriedScriptBytes();
+    ASSERT_FALSE(script.empty());
+    sim.resources.AddResource(kExe, u"REGISTRY", 100, script.data(), script.size());
+    // The script is loaded through the executable's short path.
+    char16_t shortPath[260] = {};
+    if (sim.system.ShortPathName(kExe, shortPath, 260) != 0)
+      sim.resources.AddResource(shortPath, u"REGISTRY", 100, script.data(), script.size());
+    CarryTypeLibrary();
+    // "AppID" exists on every Windows machine; the script never creates it.
+    sim.registry.PutKey(reg::kClassesRoot, u"AppID\\{00000000-0000-0000-0000-000000000001}");
+    host.Setup(ProgramClassTable(), 0, 100);
+  }
+  void TearDown() override {
+    EXPECT_EQ(sim.registry.OpenKeyCount(), 0u);
+    EXPECT_EQ(sim.scm.OpenHandleCount(), 0u);
+    EXPECT_EQ(sim.resources.LoadedCount(), 0u);
+    std::size_t initialised = 0;
+    for (const auto& c : sim.com.CallsOf(sim::SimCom::Op::Initialize))
+      if (com::Succeeded(c.result)) ++initialised;
+    EXPECT_EQ(initialised, sim.com.CallsOf(sim::SimCom::Op::Uninitialize).size());
+  }
+  void CarryTypeLibrary();
+  std::vector<std::u16string> Boxes() {
+    std::vector<std::u16string> out;
+    for (const auto& b : sim.ui.Boxes()) {
+      EXPECT_EQ(b.caption, u"TALVMON");
+      EXPECT_EQ(b.style, 0u);
+      out.push_back(b.text);
+    }
+    return out;
+  }
+  std::u16string Identity(const char16_t* value) {
+    return sim.registry.GetString(reg::kClassesRoot, kIdentityKey, value ? value : u"");
+  }
+
+  sim::SimPlatform sim;
+  Platform platform = sim.platform();
+  CServiceHost host{platform};
+};
+
+void RegistrationTest::CarryTypeLibrary() {
+  sim::SimTypeLibraries::Declaration d;
+  d.attributes.libid = Guid{0x6A1C7E51, 0x3B94, 0x4D0F, {0x9E, 0x21, 0x5C, 0x8A, 0x7D, 0x3F, 0x0B, 0x16}};
+  d.attributes.lcid = 0x409;
+  d.attributes.syskind = tlb::kSysWin64;
+  d.attributes.majorVersion = 1;
+  d.name = u"TALVMONLib";
+  d.helpString = u"TALVMON 1.0 Type Library";
+  sim.typeLibraries.AddModuleTypeLibrary(kExe, d);
+}
+
+TEST_F(RegistrationTest, ServiceSwitchRegistersIdentityServiceAndTypeLibrary) {
+  EXPECT_EQ(host.RegisterProgram(true, true), 0u);
+  EXPECT_EQ(Identity(nullptr), u"TALVMON");
+  EXPECT_EQ(Identity(u"LocalService"), u"TALVMON");
+  EXPECT_EQ(Identity(u"ServiceParameters"), u"-Service");
+  std::vector<std::uint8_t> data;
+  ASSERT_TRUE(sim.registry.Get(reg::kClassesRoot, kIdentityKey, u"LocalService", nullptr, &data));
+  EXPECT_EQ(data.size(), 16u);
+  EXPECT_EQ(sim.registry.GetString(reg::kClassesRoot, kExeKey, u"AppID"),
+            u"{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}");
+
+  auto config = sim.scm.Config(u"TALVMON");
+  ASSERT_TRUE(config.has_value());
+  EXPECT_EQ(config->displayName, u"TALV Wardstone");
+  EXPECT_EQ(config->imagePath, u"\"C:\\Program Files\\TALV\\talvmon.exe\"")
+      << "a path with spaces is quoted";
+  EXPECT_EQ(config->startType, svc::kDemandStart);
+  EXPECT_EQ(config->serviceType, svc::kWin32OwnProcess);
+  EXPECT_EQ(config->errorControl, svc::kErrorNormal);
+  EXPECT_EQ(config->desiredAccess, svc::kAllAccess);
+  EXPECT_EQ(config->dependencies, (std::vector<std::u16string>{u"QORDAS"}));
+  EXPECT_TRUE(config->account.empty()) << "LocalSystem";
+  EXPECT_TRUE(Boxes().empty());
+  auto tl = sim.typeLibraries.RegisterCalls();
+  ASSERT_EQ(tl.size(), 1u);
+  EXPECT_EQ(tl[0].path, kExe);
+  EXPECT_EQ(tl[0].helpDir, u"C:\\Program Files\\TALV\\");
+}
+
+TEST_F(RegistrationTest, TypeLibraryFailureIsTheExitCode) {
+  sim.typeLibraries.RemoveFile(kExe);
+  HResult hr = host.RegisterProgram(true, true);
+  EXPECT_NE(hr, 0u);
+  EXPECT_EQ(hr, tlb::kCantLoadLibrary);
+  EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON")) << "the service comes before the type library";
+  EXPECT_EQ(host.UnregisterProgram(), 0u) << "unregistration ignores it";
+}
+
+TEST_F(RegistrationTest, RegisteringTwiceLeavesTheSameStateAndReplacesTheService) {
+  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+  auto first = sim.registry.Dump(reg::kClassesRoot);
+  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+  EXPECT_EQ(sim.registry.Dump(reg::kClassesRoot), first);
+  // The old service was sent a stop and deleted before the new one was made.
+  EXPECT_EQ(sim.scm.Deleted(), (std::vector<std::u16string>{u"TALVMON"}));
+  EXPECT_EQ(sim.scm.Created().size(), 2u);
+  EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
+}
+
+TEST_F(RegistrationTest, RegServerAfterServiceRemovesTheServiceAndKeepsServiceParameters) {
+  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+  EXPECT_EQ(host.RegisterProgram(true, false), 0u);
+  EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
+  EXPECT_FALSE(sim.registry.HasValue(reg::kClassesRoot, kIdentityKey, u"LocalService"));
+  EXPECT_EQ(Identity(u"ServiceParameters"), u"-Service");
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(RegistrationTest, UnregServerRemovesEverythingOfOursAndKeepsAppId) {
+  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+  EXPECT_EQ(host.UnregisterProgram(), 0u);
+  EXPECT_FALSE(sim.registry.HasKey(reg::kClassesRoot, kIdentityKey));
+  EXPECT_FALSE(sim.registry.HasKey(reg::kClassesRoot, kExeKey));
+  EXPECT_TRUE(sim.registry.HasKey(reg::kClassesRoot, u"AppID\\{00000000-0000-0000-0000-000000000001}"));
+  EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
+  EXPECT_FALSE(sim.registry.HasKey(reg::kClassesRoot, u"TypeLib\\{6A1C7E51-3B94-4D0F-9E21-5C8A7D3F0B16}"));
+  // Nothing registered: no box, and still 0.
+  EXPECT_EQ(host.UnregisterProgram(), 0u);
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(RegistrationTest, ServiceManagerThatCannotBeOpenedShowsOneBox) {
+  sim.scm.faults().FailAlways(SimServiceManager::Op::OpenManager, err::kAccessDenied);
+  EXPECT_EQ(host.RegisterProgram(true, true), 0u) << "the type library's result";
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't open service manager"}));
+  EXPECT_EQ(Identity(u"LocalService"), u"TALVMON");
+}
+
+TEST_F(RegistrationTest, ServiceThatCannotBeCreatedShowsOneBoxAndKeepsTheResult) {
+  sim.scm.faults().FailNext(SimServiceManager::Op::Create, err::kAccessDenied);
+  EXPECT_EQ(host.RegisterProgram(true, true), 0u);
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't create service"}));
+  EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
+}
+
+TEST_F(RegistrationTest, InstalledServiceThatCannotBeOpenedOrDeleted) {
+  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+  // The presence check opens it first; the open for stop and delete fails.
+  sim.scm.faults().FailNth(SimServiceManager::Op::OpenService, 2, err::kAccessDenied);
+  EXPECT_FALSE(host.UninstallService());
+  sim.scm.faults().FailNext(SimServiceManager::Op::Delete, err::kAccessDenied);
+  EXPECT_FALSE(host.UninstallService());
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't open service", u"Service could not be deleted"}));
+  EXPECT_TRUE(host.UninstallService());
+  EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
+}
+
+TEST_F(RegistrationTest, IdentityKeyThatCannotBeOpenedForWritingEndsTheCommand) {
+  sim.resources.AddResource(kExe, u"REGISTRY", 100, "", 0);  // the script runs empty
+  char16_t shortPath[260] = {};
+  if (sim.system.ShortPathName(kExe, shortPath, 260) != 0)
+    sim.resources.AddResource(shortPath, u"REGISTRY", 100, "", 0);
+  EXPECT_EQ(host.RegisterProgram(true, true), 2u) << "the script did not create the key";
+  EXPECT_TRUE(sim.scm.Created().empty());
+  sim.registry.PutKey(reg::kClassesRoot, kIdentityKey);
+  sim.registry.DenyKey(reg::kClassesRoot, u"AppID", reg::kWrite);
+  EXPECT_EQ(host.RegisterProgram(true, true), 5u);
+  EXPECT_TRUE(sim.scm.Created().empty());
+}
+
+TEST_F(RegistrationTest, FailingCoInitializeChangesNothing) {
+  sim.com.faults().FailNext(sim::SimCom::Op::Initialize, 0x80004005u);
+  EXPECT_EQ(host.RegisterProgram(true, true), 0x80004005u);
+  sim.com.faults().FailNext(sim::SimCom::Op::Initialize, 0x8000FFFFu);
+  EXPECT_EQ(host.UnregisterProgram(), 0x8000FFFFu);
+  EXPECT_FALSE(sim.registry.HasKey(reg::kClassesRoot, kIdentityKey));
+  EXPECT_TRUE(sim.scm.Created().empty());
+}
+
+}  // namespace
+}  // namespace talv

@@ -1,0 +1,125 @@
+// The type library that talvmon.exe carries, read by Wine's LoadTypeLib,
+// and registered and unregistered through the program's own operations over
+// the real adapters: what Wine wrote under HKCR\TypeLib, and that it is all
+// gone again afterwards.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/win32/win32_platform.h"
+#include "platform/win32/windows_fence.h"
+#include "registration/registry_script.h"
+#include "registration/type_library.h"
+#include "service/server_module.h"
+
+namespace talv {
+namespace {
+
+using win32::U;
+using win32::W;
+
+const Guid kLibId{0x6A1C7E51u, 0x3B94, 0x4D0F, {0x9E, 0x21, 0x5C, 0x8A, 0x7D, 0x3F, 0x0B, 0x16}};
+const std::u16string kLibKey = u"TypeLib\\{6A1C7E51-3B94-4D0F-9E21-5C8A7D3F0B16}";
+
+// <build>\bin\talvmon.exe, seen from this program in <build>\tests.
+std::u16string TalvmonPath() {
+  wchar_t self[MAX_PATH] = {};
+  DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring dir(self, n);
+  dir.resize(dir.find_last_of(L"\\/") + 1);
+  std::wstring relative = dir + L"..\\bin\\talvmon.exe";
+  wchar_t full[MAX_PATH] = {};
+  DWORD m = GetFullPathNameW(relative.c_str(), MAX_PATH, full, nullptr);
+  return std::u16string(U(full), m);
+}
+
+class TypeLibWineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = TalvmonPath();
+    ASSERT_NE(GetFileAttributesW(W(path_.c_str())), INVALID_FILE_ATTRIBUTES)
+        << "talvmon.exe is built beside the tests";
+    DeleteKeyTree(kLibKey);
+  }
+  void TearDown() override {
+    if (talvmon_ != 0) p_.libraries.Free(talvmon_);
+    DeleteKeyTree(kLibKey);
+  }
+  void DeleteKeyTree(const std::u16string& key) {
+    talv::DeleteKeyTree(p_.registry, reg::kClassesRoot, key.c_str());
+  }
+  std::u16string DefaultText(const std::u16string& key) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, W(key.c_str()), 0, KEY_READ, &k) != ERROR_SUCCESS)
+      return u"<missing>";
+    wchar_t text[400] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD type = 0;
+    LONG e = RegQueryValueExW(k, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(k);
+    if (e != ERROR_SUCCESS) return u"<missing>";
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    return std::u16string(U(text));
+  }
+  bool HasKey(const std::u16string& key) {
+    HKEY k = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, W(key.c_str()), 0, KEY_READ, &k) != ERROR_SUCCESS)
+      return false;
+    RegCloseKey(k);
+    return true;
+  }
+
+  win32::Win32Platform machine_;
+  Platform p_ = machine_.platform();
+  std::u16string path_;
+  ModuleHandle talvmon_ = 0;
+};
+
+TEST_F(TypeLibWineTest, TalvmonCarriesTheLibraryIdentityNameAndHelpString) {
+  TypeLibraries& tl = p_.typeLibraries;
+  TypeLibHandle lib = 0;
+  ASSERT_EQ(tl.LoadTypeLib(path_.c_str(), &lib), hr::kOk);
+  const TypeLibAttributes* a = nullptr;
+  ASSERT_EQ(tl.GetLibAttr(lib, &a), hr::kOk);
+  EXPECT_EQ(a->libid, kLibId);
+  EXPECT_EQ(a->majorVersion, 1);
+  EXPECT_EQ(a->minorVersion, 0);
+  EXPECT_EQ(a->lcid, 0x409u);
+  EXPECT_EQ(a->syskind, tlb::kSysWin64);
+  tl.ReleaseTLibAttr(lib, a);
+  std::u16string name, help;
+  ASSERT_EQ(tl.GetDocumentation(lib, -1, &name, &help), hr::kOk);
+  EXPECT_EQ(name, u"TALVMONLib");
+  EXPECT_EQ(help, u"TALVMON 1.0 Type Library");
+  EXPECT_EQ(tl.Release(lib), 0u);
+}
+
+TEST_F(TypeLibWineTest, RegistrationRecordsTheExecutableAndItsDirectoryAndUnregistrationRemovesIt) {
+  // talvmon.exe mapped into this process stands for the module whose type
+  // library the operations load, as the executable's own instance does.
+  ASSERT_EQ(p_.libraries.Load(path_.c_str(), &talvmon_), 0u);
+  wchar_t loaded[MAX_PATH] = {};
+  DWORD n = GetModuleFileNameW(win32::ToHandle<HMODULE>(talvmon_), loaded, MAX_PATH);
+  ASSERT_GT(n, 0u);
+  const std::u16string exe(U(loaded), n);
+  const std::u16string dir = exe.substr(0, exe.find_last_of(u'\\') + 1);
+
+  CServerModule module;
+  ASSERT_EQ(module.InitServerModule(ProgramClassTable(), talvmon_, p_.com), hr::kOk);
+  ASSERT_EQ(p_.com.CoInitialize(), hr::kOk);
+  EXPECT_EQ(RegisterModuleClasses(TypeLibraryPorts(p_), module, true, nullptr), hr::kOk);
+
+  const std::u16string version = kLibKey + u"\\1.0";
+  EXPECT_EQ(DefaultText(version), u"TALVMON 1.0 Type Library");
+  EXPECT_EQ(DefaultText(version + u"\\409\\win64"), exe);
+  EXPECT_EQ(DefaultText(version + u"\\HELPDIR"), dir);
+  EXPECT_EQ(dir.back(), u'\\') << "the help directory keeps its backslash";
+  EXPECT_TRUE(HasKey(version + u"\\FLAGS"));
+
+  EXPECT_EQ(UnregisterModuleClasses(TypeLibraryPorts(p_), module, true, nullptr), hr::kOk);
+  EXPECT_FALSE(HasKey(kLibKey)) << "the {LIBID} key is gone";
+  p_.com.CoUninitialize();
+}
+
+}  // namespace
+}  // namespace talv
