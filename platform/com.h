@@ -22,14 +22,16 @@ struct Guid {
 static_assert(sizeof(Guid) == 16);
 
 // The three slots every COM object starts with, in the platform's order.
-// The object's table of functions is laid out as the platform's IUnknown on
-// x86-64 (one calling convention, no destructor slots), so a pointer to one
-// of these is an IUnknown pointer to the COM runtime and back.
+// The object's table of functions is laid out as the platform's IUnknown
+// (no destructor slots; methods in the standard calling convention, which
+// on x86 takes `this` on the stack rather than in ECX), so a pointer to one
+// of these is an IUnknown pointer to the COM runtime and back. Every
+// override, and every further method a COM object adds, carries TALV_WINAPI.
 class ComUnknown {
  public:
-  virtual HResult QueryInterface(const Guid& iid, void** out) = 0;
-  virtual std::uint32_t AddRef() = 0;
-  virtual std::uint32_t Release() = 0;
+  virtual HResult TALV_WINAPI QueryInterface(const Guid& iid, void** out) = 0;
+  virtual std::uint32_t TALV_WINAPI AddRef() = 0;
+  virtual std::uint32_t TALV_WINAPI Release() = 0;
 
  protected:
   ~ComUnknown() = default;  // objects go away through Release only

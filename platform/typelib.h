@@ -13,14 +13,6 @@
 #include "platform/com.h"
 #include "platform/types.h"
 
-// The automation functions use the platform's standard calling convention,
-// which differs from the compiler's default on 32-bit x86 only.
-#if defined(_WIN32) && defined(__i386__)
-#define TALV_WINAPI __attribute__((stdcall))
-#else
-#define TALV_WINAPI
-#endif
-
 namespace talv {
 
 // A loaded type library (an ITypeLib reference); 0 is none.

@@ -6,6 +6,17 @@
 #include <cstdint>
 #include <string>
 
+// The platform's standard calling convention (WINAPI), which differs from
+// the compiler's default on 32-bit x86 only: there the callee pops its
+// arguments, and a member function receives `this` on the stack, as COM's
+// function tables expect. Every function pointer into a system library
+// and every COM method we implement carries it.
+#if defined(_WIN32) && defined(__i386__)
+#define TALV_WINAPI __attribute__((stdcall))
+#else
+#define TALV_WINAPI
+#endif
+
 namespace talv {
 
 // An unsigned 32-bit Windows error number; 0 is success.

@@ -5,21 +5,29 @@
 # started; then the pool's free space drops below the threshold, and at the
 # next check the monitor warns and shuts Exchange down in order.
 #
-#   bash scripts/demo.sh          (as root on Debian 12: installs what it needs)
+#   bash scripts/demo.sh [x64|x86]   (as root on Debian 12: installs what it needs)
+#
+# x64 (the default) runs the x86-64 talvmon.exe, x86 the 32-bit one.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
+arch=${1:-x64}
+case $arch in
+  x64) build_dir=build/win64 toolchain=mingw-x86_64.cmake ;;
+  x86) build_dir=build/win32 toolchain=mingw-i686.cmake ;;
+  *) echo "usage: bash scripts/demo.sh [x64|x86]" >&2; exit 2 ;;
+esac
 
 say() { printf '\n\033[1m== %s\033[0m\n' "$*"; }
 
-say "Installing what is missing and building the Windows build"
+say "Installing what is missing and building the Windows build ($arch)"
 bash scripts/install-deps.sh || exit 1
 gen=()
 command -v ninja >/dev/null 2>&1 && gen=(-G Ninja)
-cmake -S . -B build/win64 "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-x86_64.cmake" >/dev/null || exit 1
-cmake --build build/win64 -j "$(nproc)" >/dev/null || { echo "build failed"; exit 1; }
-build=$top/build/win64
+cmake -S . -B "$build_dir" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$toolchain" >/dev/null || exit 1
+cmake --build "$build_dir" -j "$(nproc)" >/dev/null || { echo "build failed"; exit 1; }
+build=$top/$build_dir
 
 source tests/e2e/lib/exchange.sh
 

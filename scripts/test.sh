@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds both builds, runs
-# the host tests (ASan+UBSan) and the Windows tests under Wine, and ends with
-# one summary line.
+# The whole test suite: installs what is missing, builds the host build and
+# both Windows builds (x64 and x86), runs the host tests (ASan+UBSan) and
+# each Windows build's tests under Wine, and ends with one summary line.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -35,9 +35,11 @@ run_ctest() {
 
 echo "== host tests (simulated platform, ASan+UBSan) =="
 run_ctest build/host
-echo "== Windows tests under Wine =="
 # The end-to-end scenarios mostly wait for their minute ticks: run more at once.
+echo "== Windows tests under Wine: x64 build =="
 run_ctest build/win64 4
+echo "== Windows tests under Wine: x86 build =="
+run_ctest build/win32 4
 
 echo "== fuzzing the registry script interpreter (${TALV_FUZZ_SECONDS:-60} s) =="
 if bash scripts/fuzz.sh "${TALV_FUZZ_SECONDS:-60}"; then

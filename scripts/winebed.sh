@@ -19,7 +19,15 @@ set -euo pipefail
 WINE=${WINE:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver64}
 [ -x "$WINESERVER" ] || WINESERVER=/usr/lib/wine/wineserver
-TEMPLATE=${TALV_WINE_TEMPLATE:-/tmp/talv-wine-template-$(id -u)}
+# A prefix booted while Wine's 32-bit half (wine32:i386) is installed is a
+# WoW64 prefix, which runs both 32- and 64-bit programs; one booted without it
+# can never run a 32-bit program. The two kinds get templates of their own,
+# so installing wine32 later never leaves a stale 64-bit-only template behind.
+if [ -x /usr/lib/wine/wine ]; then
+  TEMPLATE=${TALV_WINE_TEMPLATE:-/tmp/talv-wine-wow64-$(id -u)}
+else
+  TEMPLATE=${TALV_WINE_TEMPLATE:-/tmp/talv-wine-template-$(id -u)}
+fi
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-clusapi=;mscoree=;mshtml=;winemenubuilder.exe=}
 # No display: the null driver below makes windows and timers work without X.

@@ -11,13 +11,8 @@
 #include "platform/system.h"
 #include "platform/types.h"
 
-// The cluster API uses the platform's standard calling convention, which
-// differs from the compiler's default on 32-bit x86 only.
-#if defined(_WIN32) && defined(__i386__)
-#define TALV_CLUSAPI __attribute__((stdcall))
-#else
-#define TALV_CLUSAPI
-#endif
+// The cluster API uses the platform's standard calling convention.
+#define TALV_CLUSAPI TALV_WINAPI
 
 namespace talv {
 

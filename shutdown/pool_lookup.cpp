@@ -4,6 +4,7 @@
 #include <new>
 
 #include "monitor/store_disk_monitor.h"
+#include "shutdown/stack_balanced_call.h"
 #include "shutdown/storage_api.h"
 
 namespace talv {
@@ -63,13 +64,14 @@ bool CStoreDiskMonitor::BindStorageApi() {
 std::uint32_t CStoreDiskMonitor::CallListResource(const void* parent, std::uint32_t type,
                                                   void* buffer, std::uint32_t* size,
                                                   std::uint32_t* count) {
-  return m_storage.listResource(parent, type, buffer, size, count);
+  // The library's calling convention is unknown on x86 (see stack_balanced_call.h).
+  return CallStackBalanced(m_storage.listResource, parent, type, buffer, size, count);
 }
 
 std::uint32_t CStoreDiskMonitor::CallGetResourceInfo(const void* resource, std::uint32_t type,
                                                      const void* subresource, std::uint32_t size,
                                                      void* record) {
-  return m_storage.getResourceInfo(resource, type, subresource, size, record);
+  return CallStackBalanced(m_storage.getResourceInfo, resource, type, subresource, size, record);
 }
 
 namespace {

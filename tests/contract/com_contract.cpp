@@ -27,7 +27,7 @@ void OnFreshThread(const std::function<void()>& body) {
 // LockServer).
 class CountingFactory : public ComUnknown {
  public:
-  HResult QueryInterface(const Guid& iid, void** out) override {
+  HResult TALV_WINAPI QueryInterface(const Guid& iid, void** out) override {
     if (out == nullptr) return com::kPointer;
     if (iid == com::kIidIUnknown || iid == com::kIidIClassFactory) {
       *out = this;
@@ -37,13 +37,14 @@ class CountingFactory : public ComUnknown {
     *out = nullptr;
     return com::kNoInterface;
   }
-  std::uint32_t AddRef() override { return ++refs_; }
-  std::uint32_t Release() override { return --refs_; }
-  virtual HResult CreateInstance(void*, const Guid&, void** out) {
+  std::uint32_t TALV_WINAPI AddRef() override { return ++refs_; }
+  std::uint32_t TALV_WINAPI Release() override { return --refs_; }
+  // IClassFactory's two slots.
+  virtual HResult TALV_WINAPI CreateInstance(void*, const Guid&, void** out) {
     if (out) *out = nullptr;
     return com::kNoInterface;
   }
-  virtual HResult LockServer(int) { return hr::kOk; }
+  virtual HResult TALV_WINAPI LockServer(int) { return hr::kOk; }
   std::uint32_t refs() const { return refs_; }
 
  private:

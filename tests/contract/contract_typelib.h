@@ -1,6 +1,7 @@
 // The type library of contract_typelib.idl, as the Windows build compiles
-// it (widl for x86-64: 64-bit system kind, "has disk image" flag) and as
-// the simulator environment declares it.
+// it (widl gives the target's system kind, 64-bit on x86-64 and 32-bit on
+// x86, and the "has disk image" flag) and as the simulator environment
+// declares it.
 #pragma once
 
 #include "platform/typelib.h"
@@ -12,7 +13,9 @@ inline constexpr Guid kContractLibId{0x6A1C7E55u, 0x3B94, 0x4D0F,
 inline constexpr std::uint16_t kContractLibMajor = 2;
 inline constexpr std::uint16_t kContractLibMinor = 1;
 inline constexpr std::uint32_t kContractLibLcid = 0x40c;
-inline constexpr std::int32_t kContractLibSysKind = tlb::kSysWin64;
+inline constexpr std::int32_t kContractLibSysKind = sizeof(void*) == 8 ? tlb::kSysWin64 : tlb::kSysWin32;
+// The registration's subkey for that system kind.
+inline constexpr const char16_t* kContractLibSysKey = sizeof(void*) == 8 ? u"win64" : u"win32";
 inline constexpr std::uint16_t kContractLibFlags = tlb::kFlagHasDiskImage;
 inline constexpr const char16_t* kContractLibName = u"TalvContractLib";
 inline constexpr const char16_t* kContractLibHelp = u"TALV contract type library";

@@ -21,6 +21,9 @@ namespace {
 
 // Where the fake service keeps its behaviour and what it records.
 const std::u16string kFakeServiceKeys = u"Software\\TalvTestDoubles\\Services\\";
+// The fake service reads them in the 64-bit registry view whatever its
+// build (KEY_WOW64_64KEY), so a 32-bit test program writes them there too.
+constexpr std::uint32_t kDoublesView = 0x0100;
 // The fake service's private control for ending it when it does not take
 // the stop control (see tests/doubles/README.md).
 constexpr std::uint32_t kControlEndAnyway = 200;
@@ -151,7 +154,7 @@ class Win32Env final : public Env {
   WinError WriteBehaviour(const std::u16string& name, const TestServiceBehaviour& b) {
     UniqueKey key;
     std::u16string path = kFakeServiceKeys + name;
-    if (WinError e = key.Create(registry_, reg::kLocalMachine, path.c_str(), reg::kAllAccess))
+    if (WinError e = key.Create(registry_, reg::kLocalMachine, path.c_str(), reg::kAllAccess | kDoublesView))
       return e;
     std::uint32_t accept = b.acceptStop ? 1 : 0;
     std::u16string state = StateName(b.state);

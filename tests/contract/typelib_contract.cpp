@@ -116,7 +116,7 @@ TEST_F(TypeLibContract, RegistrationWritesPathFlagsAndHelpDirectoryAndUnregistra
   tl().Release(lib);
 
   EXPECT_EQ(DefaultText(VersionKey()), kContractLibHelp);
-  EXPECT_EQ(DefaultText(VersionKey() + u"\\40c\\win64"), path_) << "locale in hex";
+  EXPECT_EQ(DefaultText(VersionKey() + u"\\40c\\" + kContractLibSysKey), path_) << "locale in hex";
   EXPECT_EQ(DefaultText(VersionKey() + u"\\FLAGS"), u"8");
   EXPECT_EQ(DefaultText(VersionKey() + u"\\HELPDIR"), u"C:\\talv\\help\\");
 
@@ -142,7 +142,7 @@ TEST_F(TypeLibContract, AnotherVersionKeepsTheLibraryKey) {
   ASSERT_EQ(tl().RegisterTypeLib(lib, path_.c_str(), u"C:\\talv\\"), hr::kOk);
   tl().Release(lib);
   RegKey other = 0;
-  std::u16string otherKey = std::u16string(kContractLibKey) + u"\\7.0\\0\\win64";
+  std::u16string otherKey = std::u16string(kContractLibKey) + u"\\7.0\\0\\" + kContractLibSysKey;
   ASSERT_EQ(reg().CreateKey(reg::kClassesRoot, otherKey.c_str(), reg::kAllAccess, &other, nullptr),
             0u);
   reg().CloseKey(other);

@@ -40,7 +40,10 @@ expect "service dependency" "$(q "$SERVICES_KEY\\TALVMON" DependOnService)" QORD
 expect "service display name" "$(q "$SERVICES_KEY\\TALVMON" DisplayName)" 'TALV Wardstone'
 expect "service account" "$(q "$SERVICES_KEY\\TALVMON" ObjectName)" LocalSystem
 expect "type library help string" "$(q "HKCR\\TypeLib\\$LIBID\\1.0")" 'TALVMON 1.0 Type Library'
-expect "type library path" "$(q "HKCR\\TypeLib\\$LIBID\\1.0\\409\\win64")" "$exe"
+# The system kind's subkey follows the build: win32 for the x86 executable.
+syskind=win64
+[ "${TALV_ARCH:-x64}" = x86 ] && syskind=win32
+expect "type library path" "$(q "HKCR\\TypeLib\\$LIBID\\1.0\\409\\$syskind")" "$exe"
 expect "type library help directory" "$(q "HKCR\\TypeLib\\$LIBID\\1.0\\HELPDIR")" 'C:\TALV\'
 first=$(state)
 

@@ -18,13 +18,13 @@ constexpr Guid kClassC{0xC0000003u, 1, 2, {1, 2, 3, 4, 5, 6, 7, 8}};
 
 class Factory : public ComUnknown {
  public:
-  HResult QueryInterface(const Guid&, void** out) override {
+  HResult TALV_WINAPI QueryInterface(const Guid&, void** out) override {
     *out = this;
     AddRef();
     return hr::kOk;
   }
-  std::uint32_t AddRef() override { return ++refs; }
-  std::uint32_t Release() override { return --refs; }
+  std::uint32_t TALV_WINAPI AddRef() override { return ++refs; }
+  std::uint32_t TALV_WINAPI Release() override { return --refs; }
   std::uint32_t refs = 1;
 };
 

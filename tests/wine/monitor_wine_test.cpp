@@ -466,6 +466,43 @@ TEST_F(MonitorPoolLookupTest, WithoutTheStorageLibraryNothingIsFoundOrBelow) {
   EXPECT_TRUE(monitor_->IsPoolBelowThreshold(u"P"));
 }
 
+// --- both calling conventions of the storage library ---------------------------
+
+// The storage library as built __stdcall (the default double) and __cdecl
+// (x86 only: x86-64 has one convention). Either way the monitor finds the
+// same pools, lookup after lookup, and the process goes on unharmed.
+class MonitorCallingConventionTest : public MonitorWineTest,
+                                     public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(MonitorCallingConventionTest, FindsTheSamePoolsOverRepeatedLookups) {
+  const std::wstring variant = GetParam();
+  if (sizeof(void*) == 8 && variant != L"zvapi.dll") GTEST_SKIP() << "the __cdecl build exists on x86 only";
+  PlaceDouble(variant);
+  if (HasFatalFailure()) return;
+  InstallService(u"zvdriver", 0);
+  Pool(L"PoolLow", 2048, 5, {{L"DiskE", L"E"}, {L"DiskF", L"F"}});
+  Pool(L"PoolHigh", 2048, 500000, {{L"DiskG", L"G"}});
+  monitor_->m_nThresholdMB = 10;
+  constexpr int kRounds = 40;
+  for (int round = 0; round < kRounds; ++round) {
+    SCOPED_TRACE(round);
+    ASSERT_EQ(Lookup(u'E'), "PoolLow");
+    ASSERT_EQ(Lookup(u'F'), "PoolLow");
+    ASSERT_EQ(Lookup(u'G'), "PoolHigh");
+    ASSERT_EQ(Lookup(u'H'), "-");
+    ASSERT_TRUE(monitor_->IsPoolBelowThreshold(u"PoolLow"));
+    ASSERT_FALSE(monitor_->IsPoolBelowThreshold(u"PoolHigh"));
+  }
+  // Per round: E takes 8 calls, F 9, G 5 and H 9; each pool test one.
+  EXPECT_EQ(ReadDword(kZvCalls, L"Total"), kRounds * (8 + 9 + 5 + 9 + 2));
+}
+
+INSTANTIATE_TEST_SUITE_P(BothBuilds, MonitorCallingConventionTest,
+                         ::testing::Values(L"zvapi.dll", L"zvapi_cdecl\\zvapi.dll"),
+                         [](const ::testing::TestParamInfo<const wchar_t*>& info) {
+                           return std::string(info.index == 0 ? "Stdcall" : "Cdecl");
+                         });
+
 // --- one check cycle through a real window -------------------------------------
 
 using MonitorWindowTest = MonitorWineTest;

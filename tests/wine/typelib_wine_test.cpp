@@ -85,7 +85,8 @@ TEST_F(TypeLibWineTest, TalvmonCarriesTheLibraryIdentityNameAndHelpString) {
   EXPECT_EQ(a->majorVersion, 1);
   EXPECT_EQ(a->minorVersion, 0);
   EXPECT_EQ(a->lcid, 0x409u);
-  EXPECT_EQ(a->syskind, tlb::kSysWin64);
+  // widl stamps the target's system kind: 64-bit on x86-64, 32-bit on x86.
+  EXPECT_EQ(a->syskind, sizeof(void*) == 8 ? tlb::kSysWin64 : tlb::kSysWin32);
   tl.ReleaseTLibAttr(lib, a);
   std::u16string name, help;
   ASSERT_EQ(tl.GetDocumentation(lib, -1, &name, &help), hr::kOk);
@@ -111,7 +112,7 @@ TEST_F(TypeLibWineTest, RegistrationRecordsTheExecutableAndItsDirectoryAndUnregi
 
   const std::u16string version = kLibKey + u"\\1.0";
   EXPECT_EQ(DefaultText(version), u"TALVMON 1.0 Type Library");
-  EXPECT_EQ(DefaultText(version + u"\\409\\win64"), exe);
+  EXPECT_EQ(DefaultText(version + u"\\409\\" + (sizeof(void*) == 8 ? u"win64" : u"win32")), exe);
   EXPECT_EQ(DefaultText(version + u"\\HELPDIR"), dir);
   EXPECT_EQ(dir.back(), u'\\') << "the help directory keeps its backslash";
   EXPECT_TRUE(HasKey(version + u"\\FLAGS"));

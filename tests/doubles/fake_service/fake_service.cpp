@@ -31,6 +31,10 @@ SERVICE_STATUS g_status{};
 CRITICAL_SECTION g_statusLock;
 HANDLE g_stopEvent = nullptr;
 
+// Always the 64-bit registry view, so a 32-bit build reads what the 64-bit
+// reg.exe wrote.
+const REGSAM kView = KEY_WOW64_64KEY;
+
 std::wstring KeyPath() { return L"Software\\TalvTestDoubles\\Services\\" + g_name; }
 
 DWORD ReadDword(HKEY key, const wchar_t* name, DWORD fallback) {
@@ -45,7 +49,7 @@ DWORD ReadDword(HKEY key, const wchar_t* name, DWORD fallback) {
 Behaviour ReadBehaviour() {
   Behaviour b;
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_QUERY_VALUE, &key) !=
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_QUERY_VALUE | kView, &key) !=
       ERROR_SUCCESS)
     return b;
   b.stopDelayMs = ReadDword(key, L"StopDelayMs", 0);
@@ -65,7 +69,7 @@ Behaviour ReadBehaviour() {
 void RecordStopRequest() {
   HKEY key = nullptr;
   if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, nullptr, 0,
-                      KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+                      KEY_QUERY_VALUE | KEY_SET_VALUE | kView, nullptr, &key, nullptr) != ERROR_SUCCESS)
     return;
   FILETIME now{};
   GetSystemTimeAsFileTime(&now);

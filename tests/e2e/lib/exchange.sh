@@ -70,12 +70,14 @@ e2e_pools() {
 # minute, threshold 10 MB) and registers the program with its own switch:
 # "-Service" installs the service TALVMON (which depends on QORDAS, so a
 # stand-in QORDAS is installed first), "-RegServer" registers it without one.
+# TALV_E2E_ZVAPI names the storage library's build below the doubles folder
+# (default zvapi.dll; the x86 build also has zvapi_cdecl/zvapi.dll).
 e2e_install_talvmon() {
   local build=$1 mode=${2:-service}
   TALV_DIR=$SCN_PREFIX/drive_c/TALV
   mkdir -p "$TALV_DIR"
   cp "$build/bin/talvmon.exe" "$TALV_DIR/" || return 1
-  scn_place_double zvapi.dll "$TALV_DIR" || return 1
+  scn_place_double "${TALV_E2E_ZVAPI:-zvapi.dll}" "$TALV_DIR" || return 1
   scn_set "$SERVICES_KEY\\TALVMON\\Parameters" CheckEveryMinutes 1
   scn_set "$SERVICES_KEY\\TALVMON\\Parameters" FreePoolSpaceThresholdMB 10
   if [ "$mode" = service ]; then
