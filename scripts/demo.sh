@@ -28,6 +28,7 @@ cmake -S . -B "$build_dir" "${gen[@]}" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$top/cmake/$toolchain" >/dev/null || exit 1
 cmake --build "$build_dir" -j "$(nproc)" >/dev/null || { echo "build failed"; exit 1; }
 build=$top/$build_dir
+echo "talvmon.exe: the $arch build ($build_dir/bin/talvmon.exe)"
 
 source tests/e2e/lib/exchange.sh
 
