@@ -17,6 +17,18 @@ constexpr std::uint32_t kMsgShutdownDone = resources::kIdShutdownDone;
 
 constexpr std::uint32_t kServiceAccess = svc::kQueryStatus | svc::kStart | svc::kStop;
 constexpr int kStopPolls = 20;
+// The pause between polls is the service's wait hint held within these
+// bounds: a hint of 0 would poll twenty times in a row without giving the
+// service any time, and one of INFINITE would block the monitor's thread
+// (and with it every stop control for TALVMON) for ever.
+constexpr std::uint32_t kMinPollPauseMs = 1000;
+constexpr std::uint32_t kMaxPollPauseMs = 60000;
+
+std::uint32_t PollPause(std::uint32_t waitHint) {
+  return waitHint < kMinPollPauseMs ? kMinPollPauseMs
+         : waitHint > kMaxPollPauseMs ? kMaxPollPauseMs
+                                      : waitHint;
+}
 
 }  // namespace
 
@@ -83,7 +95,7 @@ WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
   for (int poll = 1; poll <= kStopPolls; ++poll) {
     if (WinError e = scm.QueryStatus(service.get(), &status)) return e;
     if (status.dwCurrentState == svc::kStopped) return err::kSuccess;
-    m_platform.system.Sleep(status.dwWaitHint);
+    m_platform.system.Sleep(PollPause(status.dwWaitHint));
   }
   return err::kServiceRequestTimeout;
 }
