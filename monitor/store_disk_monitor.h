@@ -54,7 +54,8 @@ class CStoreDiskMonitor : public CWnd {
   bool IsExchangeRunning();
   // True when the service is stopped, or cannot be opened or queried.
   bool IsServiceStopped(const char16_t* serviceName);
-  // Stops a running service and waits up to 20 polls; 0, 1053 or the error.
+  // Stops a running or paused service and waits up to 20 polls; 0, 1053 or
+  // the error.
   WinError StopExchangeService(const char16_t* serviceName);
   // Message 104 for the name and the (non-zero) code.
   void ReportStopFailure(const char16_t* name, WinError code);

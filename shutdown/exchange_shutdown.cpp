@@ -87,9 +87,10 @@ WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
   ServiceStatus status;
   if (WinError e = scm.QueryStatus(service.get(), &status))
     return e == err::kServiceDoesNotExist ? err::kSuccess : e;
-  // Only a running service is stopped; starting, stopping or paused ones
-  // are left as they are.
-  if (status.dwCurrentState != svc::kRunning) return err::kSuccess;
+  // A running or paused service is stopped (a paused one still holds its
+  // databases open); services in a pending state are left as they are.
+  if (status.dwCurrentState != svc::kRunning && status.dwCurrentState != svc::kPaused)
+    return err::kSuccess;
   ServiceStatus controlStatus;
   if (WinError e = scm.Control(service.get(), svc::kControlStop, &controlStatus)) return e;
   for (int poll = 1; poll <= kStopPolls; ++poll) {

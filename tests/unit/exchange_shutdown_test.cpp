@@ -70,18 +70,26 @@ TEST_F(ExchangeShutdownTest, TheFirstServiceNotStoppedEndsTheCheck) {
   EXPECT_EQ(sim.scm.QueryCount(u"MSExchangeIMC"), 0u);
 }
 
-TEST_F(ExchangeShutdownTest, PausedOrStartingServicesCountAsRunningButAreLeftAlone) {
-  for (std::uint32_t state : {svc::kPaused, svc::kStartPending, svc::kPausePending}) {
+TEST_F(ExchangeShutdownTest, PausedServicesAreStoppedPendingOnesCountAsRunningButAreLeftAlone) {
+  const std::uint32_t states[] = {svc::kPaused, svc::kStartPending, svc::kContinuePending,
+                                  svc::kPausePending};
+  for (std::uint32_t state : states) {
     sim::SimServiceManager& scm = sim.scm;
-    scm.InstallService(u"MSExchangeKMS", State(state));
+    sim::SimServiceBehaviour b = State(state);
+    b.waitHint = 2000;
+    b.stopPendingQueries = 1;
+    scm.InstallService(u"MSExchangeKMS", b);
+    const bool stopped = state == svc::kPaused;
+    const std::size_t sleptBefore = sim.system.Sleeps().size();
+    const std::size_t stopsBefore = scm.StopRequests().size();
     EXPECT_TRUE(monitor->IsExchangeRunning()) << state;
-    EXPECT_EQ(monitor->StopExchangeService(u"MSExchangeKMS"), 0u) << state;
     sim.eventLog.ClearEvents();
     EXPECT_EQ(monitor->ShutdownExchange(), 0u);
     EXPECT_EQ(Events(), (std::vector<std::u16string>{kStarts, kDone})) << state;
-    EXPECT_TRUE(scm.StopRequests().empty()) << state;
-    EXPECT_EQ(scm.State(u"MSExchangeKMS"), state);
-    EXPECT_TRUE(sim.system.Sleeps().empty());
+    EXPECT_EQ(scm.StopRequests().size() - stopsBefore, stopped ? 1u : 0u) << state;
+    EXPECT_EQ(scm.State(u"MSExchangeKMS"), stopped ? svc::kStopped : state) << state;
+    // The paused one is waited for like a running one.
+    EXPECT_EQ(sim.system.Sleeps().size() - sleptBefore, stopped ? 1u : 0u) << state;
     scm.RemoveService(u"MSExchangeKMS");
   }
   ExpectNothingOpen();
