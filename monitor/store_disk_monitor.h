@@ -61,8 +61,9 @@ class CStoreDiskMonitor : public CWnd {
   void ReportStopFailure(const char16_t* name, WinError code);
   // True when the local node's cluster can be opened.
   bool IsClusterNode();
-  // Takes the named cluster resource offline; 0 also when there is nothing
-  // to take offline.
+  // Takes the named cluster resource offline: 0 when the offline is done or
+  // goes on in the background, otherwise the error (a cluster or resource
+  // that cannot be opened included).
   WinError TakeClusterResourceOffline(const char16_t* resourceName);
 
   // The order in which the Exchange services are asked and stopped.

@@ -137,12 +137,27 @@ bool CStoreDiskMonitor::IsClusterNode() {
 }
 
 WinError CStoreDiskMonitor::TakeClusterResourceOffline(const char16_t* resourceName) {
+  System& system = m_platform.system;
+  // The last error is cleared first, so that one left by an earlier call is
+  // never taken for the open's; an open that fails without setting one is
+  // still a failure.
+  system.SetLastError(err::kSuccess);
   HCluster cluster = m_cluster.OpenCluster(nullptr);
-  if (cluster == nullptr) return err::kSuccess;
-  WinError result = err::kSuccess;
+  if (cluster == nullptr) {
+    WinError e = system.GetLastError();
+    return e != err::kSuccess ? e : err::kResourceNotAvailable;
+  }
+  WinError result;
+  system.SetLastError(err::kSuccess);
   if (HResource resource = m_cluster.OpenClusterResource(cluster, resourceName)) {
     result = m_cluster.OfflineClusterResource(resource);
+    // ERROR_IO_PENDING: the offline was accepted and goes on in the
+    // background, the usual answer for a resource that takes a while.
+    if (result == err::kIoPending) result = err::kSuccess;
     m_cluster.CloseClusterResource(resource);
+  } else {
+    WinError e = system.GetLastError();
+    result = e != err::kSuccess ? e : err::kResourceNotFound;
   }
   m_cluster.CloseCluster(cluster);
   return result;

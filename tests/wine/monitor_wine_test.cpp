@@ -561,7 +561,8 @@ TEST_F(MonitorClusterNoneTest, WithoutTheLibraryTheServerIsStandAloneAndEveryUse
   }
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_EQ(machine_.system.GetLastError(), err::kDllNotFound);
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kDllNotFound);
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_FALSE(cluster_.bound());
   EXPECT_EQ(libraries_.loads["clusapi.dll"], 3);
@@ -612,22 +613,23 @@ TEST_F(MonitorClusterDoubleTest, ANodeWithTheResourceTakesItOfflineAndClosesEver
   EXPECT_TRUE(cluster_.bound());
 }
 
-TEST_F(MonitorClusterDoubleTest, TheOfflineResultIsPassedOnAsItComes) {
+TEST_F(MonitorClusterDoubleTest, TheOfflineResultIsPassedOnAndPendingCountsAsDone) {
   ASSERT_NO_FATAL_FAILURE(UseClusterLibrary(L"clusapi.dll"));
   SetDword(kClusapiKey, L"IsNode", 1);
   SetDword(kClusapiKey, L"ResourcePresent", 1);
   SetDword(kClusapiKey, L"OfflineResult", 5010);
   EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 5010u);
-  SetDword(kClusapiKey, L"OfflineResult", 997);  // "pending" is a failure like any other
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 997u);
+  SetDword(kClusapiKey, L"OfflineResult", 997);  // accepted, goes on in the background
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
   EXPECT_EQ(ReadDword(kClusCalls, L"ClusterHandles"), 0);
   EXPECT_EQ(ReadDword(kClusCalls, L"ResourceHandles"), 0);
 }
 
-TEST_F(MonitorClusterDoubleTest, WithoutTheResourceNothingIsTakenOfflineAndNothingFails) {
+TEST_F(MonitorClusterDoubleTest, WithoutTheResourceNothingIsTakenOfflineAndTheOpenErrorIsTheResult) {
   ASSERT_NO_FATAL_FAILURE(UseClusterLibrary(L"clusapi.dll"));
   SetDword(kClusapiKey, L"IsNode", 1);
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kResourceNotFound);
   EXPECT_EQ(ReadDword(kClusCalls, L"OfflineClusterResource"), -1);
   EXPECT_EQ(ReadDword(kClusCalls, L"ClusterHandles"), 0);
 }
@@ -636,7 +638,9 @@ TEST_F(MonitorClusterDoubleTest, ANodeOfNoClusterIsStandAlone) {
   ASSERT_NO_FATAL_FAILURE(UseClusterLibrary(L"clusapi.dll"));
   SetDword(kClusapiKey, L"ResourcePresent", 1);
   EXPECT_FALSE(monitor_->IsClusterNode());
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  // OpenCluster's own error (the stand-in's default).
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kServiceDoesNotExist);
   EXPECT_EQ(ReadDword(kClusCalls, L"OpenClusterResource"), -1);
   EXPECT_TRUE(cluster_.bound()) << "the library itself is complete";
 }
@@ -647,7 +651,8 @@ TEST_F(MonitorClusterDoubleTest, ALibraryLackingOneNameIsNoClusterAndIsNotLoaded
   SetDword(kClusapiKey, L"ResourcePresent", 1);
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_EQ(machine_.system.GetLastError(), err::kDllNotFound);
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kDllNotFound);
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_FALSE(cluster_.bound());
   EXPECT_EQ(ReadDword(kClusCalls, L"OpenCluster"), -1) << "an incomplete binding calls nothing";
