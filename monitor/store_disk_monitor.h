@@ -40,7 +40,8 @@ class CStoreDiskMonitor : public CWnd {
   // True when the SCM opens and the named service opens in it (access 0x34).
   bool IsDriverServicePresent(const char16_t* serviceName);
   // True when a virtual disk mounted at `letter` (A-Z in any case) was found;
-  // its pool's name, at most 32 characters, is then in `poolName`.
+  // its pool's name, at most 32 characters, is then in `poolName`. Letter 0
+  // (no letter) is never found, without asking the storage library.
   bool FindPoolForDrive(char16_t letter, char16_t* poolName);
   // True when the pool's information was read and its free MB is below
   // m_nThresholdMB.
