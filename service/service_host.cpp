@@ -78,6 +78,23 @@ void CServiceHost::ReportStatus(std::uint32_t state) {
   platform_.scm.SetStatus(statusHandle.load(), status_);
 }
 
+void CServiceHost::ReportRunningUnlessStopping() {
+  // Checked under the lock the handler reports stop pending under: a stop
+  // handled before this point is seen, one handled after it follows the
+  // running report.
+  std::lock_guard<std::mutex> lock(statusLock_);
+  if (stopRequested.load() || status_.dwCurrentState == svc::kStopPending) return;
+  status_.dwCurrentState = svc::kRunning;
+  platform_.scm.SetStatus(statusHandle.load(), status_);
+}
+
+void CServiceHost::ClearStatusProgress() {
+  std::lock_guard<std::mutex> lock(statusLock_);
+  status_.dwWin32ExitCode = 0;
+  status_.dwCheckPoint = 0;
+  status_.dwWaitHint = 0;
+}
+
 void CServiceHost::SetInServiceEntry(bool inside) {
   // Notified under the lock: once the waiter sees the flag clear, this
   // thread touches the host no more.
@@ -99,7 +116,8 @@ void CServiceHost::RunService() {
   InitializeProcessSecurity(platform_.com, sd);
   RegisterClassFactories(kClassContextServer, kRegclsMultipleUse);
   WriteEventLog(evt::kInformation, u"Service started");
-  if (runningAsService) ReportStatus(svc::kRunning);
+  // A stop that came before this point is never followed by "running".
+  if (runningAsService) ReportRunningUnlessStopping();
 
   // The window's creation result is not looked at: the loop runs whether or
   // not the monitor exists, and the service stays stoppable.
@@ -149,11 +167,8 @@ void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
   }
   host->statusHandle = handle;
   host->ReportStatus(svc::kStartPending);
-  s = host->Status();
-  s.dwWin32ExitCode = 0;
-  s.dwCheckPoint = 0;
-  s.dwWaitHint = 0;
-  host->SetStatus(s);
+  // One step under the lock: a stop handled meanwhile is never overwritten.
+  host->ClearStatusProgress();
   host->RunService();
   host->ReportStatus(svc::kStopped);
   host->WriteEventLog(evt::kInformation, u"Service stopped");

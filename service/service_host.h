@@ -38,6 +38,12 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   void RunService();
   // Stores `state` and reports the whole status record.
   void ReportStatus(std::uint32_t state);
+  // Reports the running state, unless a stop has been requested (or handled)
+  // already.
+  void ReportRunningUnlessStopping();
+  // Clears exit code, check point and wait hint of the status record, in
+  // one step under the lock.
+  void ClearStatusProgress();
 
   // Registration commands; their result is the process exit code.
   virtual HResult RegisterProgram(bool registerTypeLib, bool asService);

@@ -197,6 +197,23 @@ TEST_F(ServiceHostTest, TheProcessEndsOnlyAfterServiceStoppedIsWritten) {
   EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
 }
 
+TEST_F(ServiceHostTest, AStopBeforeTheRunningReportGivesTwoThreeOne) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  // The service thread is held while it writes "Service started": start
+  // pending is reported, running is not yet.
+  sim.eventLog.HoldReports();
+  auto process = StartProcess();
+  ASSERT_TRUE(sim.eventLog.WaitForHeldReport(10s));
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2}));
+  sim.scm.SendControl(svc::kControlStop);
+  ASSERT_TRUE(sim.scm.WaitForHandlerCalls(1, 10s));
+  sim.eventLog.ReleaseReports();
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 3, 1}));
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
+}
+
 TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredWritesOneMessageOnly) {
   MarkAsService();
   sim.scm.SetStartedByScm(true);
