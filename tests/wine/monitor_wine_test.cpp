@@ -397,12 +397,11 @@ TEST_F(MonitorPoolLookupTest, FirstMatchInListOrderAndThePoolNameOfTheDisksRecor
   EXPECT_EQ(Lookup(u'E'), "Elsewhere");
 }
 
-TEST_F(MonitorPoolLookupTest, LetterZeroMatchesOnlyADiskWithoutLetter) {
+TEST_F(MonitorPoolLookupTest, LetterZeroMatchesNoDiskAndCallsNothing) {
   InstallService(u"zvdriver", 0);
-  Pool(L"Lettered", 1, 1, {{L"D1", L"E"}});
-  EXPECT_EQ(Lookup(0), "-");
   Pool(L"Unlettered", 1, 1, {{L"D1", L""}});
-  EXPECT_EQ(Lookup(0), "Unlettered");
+  EXPECT_EQ(Lookup(0), "-");
+  EXPECT_EQ(ReadDword(kZvCalls, L"Total"), -1) << "the storage library was called";
 }
 
 TEST_F(MonitorPoolLookupTest, NoPoolsOrAFailedPoolListingFindNothing) {
