@@ -40,7 +40,8 @@ class CStoreDiskMonitor : public CWnd {
   // True when the SCM opens and the named service opens in it (access 0x34).
   bool IsDriverServicePresent(const char16_t* serviceName);
   // True when a virtual disk mounted at `letter` (A-Z in any case) was found;
-  // its pool's name, at most 32 characters, is then in `poolName`.
+  // its pool's name, at most 32 characters, is then in `poolName`. Letter 0
+  // (no letter) is never found, without asking the storage library.
   bool FindPoolForDrive(char16_t letter, char16_t* poolName);
   // True when the pool's information was read and its free MB is below
   // m_nThresholdMB.
@@ -54,14 +55,16 @@ class CStoreDiskMonitor : public CWnd {
   bool IsExchangeRunning();
   // True when the service is stopped, or cannot be opened or queried.
   bool IsServiceStopped(const char16_t* serviceName);
-  // Stops a running service and waits up to 20 polls; 0, 1053 or the error.
+  // Stops a running or paused service and waits up to 20 polls; 0, 1053 or
+  // the error.
   WinError StopExchangeService(const char16_t* serviceName);
   // Message 104 for the name and the (non-zero) code.
   void ReportStopFailure(const char16_t* name, WinError code);
   // True when the local node's cluster can be opened.
   bool IsClusterNode();
-  // Takes the named cluster resource offline; 0 also when there is nothing
-  // to take offline.
+  // Takes the named cluster resource offline: 0 when the offline is done or
+  // goes on in the background, otherwise the error (a cluster or resource
+  // that cannot be opened included).
   WinError TakeClusterResourceOffline(const char16_t* resourceName);
 
   // The order in which the Exchange services are asked and stopped.

@@ -94,8 +94,9 @@ class ServiceManager {
   // taken the start (1056 when it already runs). Used by tests and tools.
   virtual WinError Start(ScHandle service) = 0;
 
-  // StartServiceCtrlDispatcherW with a one-entry table; blocks while the
-  // service runs. Fails (1063) when the process was not started by the SCM.
+  // StartServiceCtrlDispatcherW with a one-entry table; blocks until the
+  // service reports SERVICE_STOPPED (its main may still be running then).
+  // Fails (1063) when the process was not started by the SCM.
   virtual WinError StartDispatcher(const char16_t* serviceName, ServiceMainFn main) = 0;
   // RegisterServiceCtrlHandlerW; *out only on success.
   virtual WinError RegisterControlHandler(const char16_t* serviceName, ControlHandlerFn handler,

@@ -40,6 +40,7 @@ inline constexpr WinError kModNotFound = 126;
 inline constexpr WinError kProcNotFound = 127;
 inline constexpr WinError kMoreData = 234;
 inline constexpr WinError kNoMoreItems = 259;
+inline constexpr WinError kIoPending = 997;
 inline constexpr WinError kKeyDeleted = 1018;
 inline constexpr WinError kNoToken = 1008;
 inline constexpr WinError kChildMustBeVolatile = 1021;
@@ -61,6 +62,7 @@ inline constexpr WinError kResourceDataNotFound = 1812;
 inline constexpr WinError kResourceTypeNotFound = 1813;
 inline constexpr WinError kResourceNameNotFound = 1814;
 inline constexpr WinError kResourceNotAvailable = 5006;
+inline constexpr WinError kResourceNotFound = 5007;
 }  // namespace err
 
 // A platform error number as a COM status: 0 stays 0, anything else becomes

@@ -1,5 +1,6 @@
 #include "service/service_host.h"
 
+#include <chrono>
 #include <new>
 
 #include "monitor/store_disk_monitor.h"
@@ -15,6 +16,9 @@ std::atomic<CServiceHost*> g_host{nullptr};
 constexpr std::uint32_t kClassContextServer = 0x14;  // CLSCTX_LOCAL_SERVER | CLSCTX_REMOTE_SERVER
 constexpr std::uint32_t kRegclsMultipleUse = 1;
 constexpr std::uint32_t kCoinitMultithreaded = 0;
+// How long the process waits, after the dispatcher returned, for the service
+// thread to finish ServiceEntry.
+constexpr std::uint32_t kServiceEntryEndWaitMs = 5000;
 
 char16_t FoldSwitch(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
 
@@ -74,6 +78,36 @@ void CServiceHost::ReportStatus(std::uint32_t state) {
   platform_.scm.SetStatus(statusHandle.load(), status_);
 }
 
+void CServiceHost::ReportRunningUnlessStopping() {
+  // Checked under the lock the handler reports stop pending under: a stop
+  // handled before this point is seen, one handled after it follows the
+  // running report.
+  std::lock_guard<std::mutex> lock(statusLock_);
+  if (stopRequested.load() || status_.dwCurrentState == svc::kStopPending) return;
+  status_.dwCurrentState = svc::kRunning;
+  platform_.scm.SetStatus(statusHandle.load(), status_);
+}
+
+void CServiceHost::ClearStatusProgress() {
+  std::lock_guard<std::mutex> lock(statusLock_);
+  status_.dwWin32ExitCode = 0;
+  status_.dwCheckPoint = 0;
+  status_.dwWaitHint = 0;
+}
+
+void CServiceHost::SetInServiceEntry(bool inside) {
+  // Notified under the lock: once the waiter sees the flag clear, this
+  // thread touches the host no more.
+  std::lock_guard<std::mutex> lock(entryLock_);
+  inServiceEntry_ = inside;
+  entryLeft_.notify_all();
+}
+
+void CServiceHost::WaitForServiceEntryToEnd(std::uint32_t ms) {
+  std::unique_lock<std::mutex> lock(entryLock_);
+  entryLeft_.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !inServiceEntry_; });
+}
+
 void CServiceHost::RunService() {
   Windowing& windowing = platform_.windowing;
   runThreadId = windowing.CurrentThreadId();
@@ -82,7 +116,8 @@ void CServiceHost::RunService() {
   InitializeProcessSecurity(platform_.com, sd);
   RegisterClassFactories(kClassContextServer, kRegclsMultipleUse);
   WriteEventLog(evt::kInformation, u"Service started");
-  if (runningAsService) ReportStatus(svc::kRunning);
+  // A stop that came before this point is never followed by "running".
+  if (runningAsService) ReportRunningUnlessStopping();
 
   // The window's creation result is not looked at: the loop runs whether or
   // not the monitor exists, and the service stays stoppable.
@@ -114,6 +149,12 @@ void CServiceHost::RunService() {
 void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
   CServiceHost* host = CServiceHost::Instance();
   if (host == nullptr) return;
+  // Launch waits for the end of this scope before the process may end.
+  struct InsideEntry {
+    CServiceHost& host;
+    explicit InsideEntry(CServiceHost& h) : host(h) { host.SetInServiceEntry(true); }
+    ~InsideEntry() { host.SetInServiceEntry(false); }
+  } inside(*host);
   ServiceStatus s = host->Status();
   s.dwCurrentState = svc::kStartPending;
   host->SetStatus(s);
@@ -126,11 +167,8 @@ void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
   }
   host->statusHandle = handle;
   host->ReportStatus(svc::kStartPending);
-  s = host->Status();
-  s.dwWin32ExitCode = 0;
-  s.dwCheckPoint = 0;
-  s.dwWaitHint = 0;
-  host->SetStatus(s);
+  // One step under the lock: a stop handled meanwhile is never overwritten.
+  host->ClearStatusProgress();
   host->RunService();
   host->ReportStatus(svc::kStopped);
   host->WriteEventLog(evt::kInformation, u"Service stopped");
@@ -149,7 +187,14 @@ void CServiceHost::Launch() {
   if (runningAsService) {
     if (platform_.scm.StartDispatcher(serviceName, ServiceEntry) != err::kSuccess)
       runningAsService = 0;
-    if (runningAsService) return;
+    if (runningAsService) {
+      // The dispatcher returns as soon as the stopped state is reported,
+      // while the service thread still writes "Service stopped": the process
+      // end (static destructors, then the end of every thread) must not
+      // come before that thread is done with the host.
+      WaitForServiceEntryToEnd(kServiceEntryEndWaitMs);
+      return;
+    }
   }
   RunService();
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -29,12 +30,20 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   // Server module, names from the string table, status defaults.
   void Setup(ClassTableEntry* classTable, ModuleHandle instance, std::uint32_t serviceNameId);
   // Hands ServiceEntry to the dispatcher, or runs the monitor as a plain
-  // process when there is no dispatcher to reach.
+  // process when there is no dispatcher to reach. After the dispatcher it
+  // waits (a few seconds at most) until the service thread has left
+  // ServiceEntry.
   void Launch();
   // COM set-up, the monitor, the message loop, tear-down.
   void RunService();
   // Stores `state` and reports the whole status record.
   void ReportStatus(std::uint32_t state);
+  // Reports the running state, unless a stop has been requested (or handled)
+  // already.
+  void ReportRunningUnlessStopping();
+  // Clears exit code, check point and wait hint of the status record, in
+  // one step under the lock.
+  void ClearStatusProgress();
 
   // Registration commands; their result is the process exit code.
   virtual HResult RegisterProgram(bool registerTypeLib, bool asService);
@@ -60,12 +69,21 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
 
  private:
   friend void ControlHandler(std::uint32_t control);
+  friend void ServiceEntry(std::uint32_t argc, char16_t** argv);
+  // Marks the service thread inside ServiceEntry or out of it.
+  void SetInServiceEntry(bool inside);
+  // Waits until no thread is inside ServiceEntry, at most `ms` milliseconds.
+  void WaitForServiceEntryToEnd(std::uint32_t ms);
   // A message box with the service name as caption, OK only.
   void ShowMessage(const char16_t* text);
   Platform& platform_;
   // Both the run thread and the handler's thread report states.
   mutable std::mutex statusLock_;
   ServiceStatus status_;
+  // Whether the service thread is inside ServiceEntry.
+  std::mutex entryLock_;
+  std::condition_variable entryLeft_;
+  bool inServiceEntry_ = false;
   // The monitor lives as long as the host, that is until the process ends.
   std::unique_ptr<CStoreDiskMonitor> monitor_;
 };

@@ -17,6 +17,18 @@ constexpr std::uint32_t kMsgShutdownDone = resources::kIdShutdownDone;
 
 constexpr std::uint32_t kServiceAccess = svc::kQueryStatus | svc::kStart | svc::kStop;
 constexpr int kStopPolls = 20;
+// The pause between polls is the service's wait hint held within these
+// bounds: a hint of 0 would poll twenty times in a row without giving the
+// service any time, and one of INFINITE would block the monitor's thread
+// (and with it every stop control for TALVMON) for ever.
+constexpr std::uint32_t kMinPollPauseMs = 1000;
+constexpr std::uint32_t kMaxPollPauseMs = 60000;
+
+std::uint32_t PollPause(std::uint32_t waitHint) {
+  return waitHint < kMinPollPauseMs ? kMinPollPauseMs
+         : waitHint > kMaxPollPauseMs ? kMaxPollPauseMs
+                                      : waitHint;
+}
 
 }  // namespace
 
@@ -75,15 +87,16 @@ WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
   ServiceStatus status;
   if (WinError e = scm.QueryStatus(service.get(), &status))
     return e == err::kServiceDoesNotExist ? err::kSuccess : e;
-  // Only a running service is stopped; starting, stopping or paused ones
-  // are left as they are.
-  if (status.dwCurrentState != svc::kRunning) return err::kSuccess;
+  // A running or paused service is stopped (a paused one still holds its
+  // databases open); services in a pending state are left as they are.
+  if (status.dwCurrentState != svc::kRunning && status.dwCurrentState != svc::kPaused)
+    return err::kSuccess;
   ServiceStatus controlStatus;
   if (WinError e = scm.Control(service.get(), svc::kControlStop, &controlStatus)) return e;
   for (int poll = 1; poll <= kStopPolls; ++poll) {
     if (WinError e = scm.QueryStatus(service.get(), &status)) return e;
     if (status.dwCurrentState == svc::kStopped) return err::kSuccess;
-    m_platform.system.Sleep(status.dwWaitHint);
+    m_platform.system.Sleep(PollPause(status.dwWaitHint));
   }
   return err::kServiceRequestTimeout;
 }
@@ -124,12 +137,27 @@ bool CStoreDiskMonitor::IsClusterNode() {
 }
 
 WinError CStoreDiskMonitor::TakeClusterResourceOffline(const char16_t* resourceName) {
+  System& system = m_platform.system;
+  // The last error is cleared first, so that one left by an earlier call is
+  // never taken for the open's; an open that fails without setting one is
+  // still a failure.
+  system.SetLastError(err::kSuccess);
   HCluster cluster = m_cluster.OpenCluster(nullptr);
-  if (cluster == nullptr) return err::kSuccess;
-  WinError result = err::kSuccess;
+  if (cluster == nullptr) {
+    WinError e = system.GetLastError();
+    return e != err::kSuccess ? e : err::kResourceNotAvailable;
+  }
+  WinError result;
+  system.SetLastError(err::kSuccess);
   if (HResource resource = m_cluster.OpenClusterResource(cluster, resourceName)) {
     result = m_cluster.OfflineClusterResource(resource);
+    // ERROR_IO_PENDING: the offline was accepted and goes on in the
+    // background, the usual answer for a resource that takes a while.
+    if (result == err::kIoPending) result = err::kSuccess;
     m_cluster.CloseClusterResource(resource);
+  } else {
+    WinError e = system.GetLastError();
+    result = e != err::kSuccess ? e : err::kResourceNotFound;
   }
   m_cluster.CloseCluster(cluster);
   return result;

@@ -103,6 +103,10 @@ bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, Resour
 }  // namespace
 
 bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
+  // A location without a drive letter (UNC, relative, an unexpanded
+  // variable) is on no virtual disk we can tell; 0 would match every disk
+  // that is not mounted under a letter.
+  if (letter == 0) return false;
   if (!IsDriverServicePresent(zv::kDriverService)) return false;
   if (!BindStorageApi()) return false;
   auto list = [this](const void* parent, std::uint32_t type, void* buffer, std::uint32_t* size,

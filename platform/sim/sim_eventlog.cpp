@@ -20,7 +20,13 @@ WinError SimEventLog::Report(EventSourceHandle source, std::uint16_t type, std::
                              std::uint32_t eventId, std::uint16_t stringCount,
                              const char16_t* const* strings) {
   if (WinError f = faults_.Enter(Op::Report)) return f;
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (held_) {
+    ++heldReports_;
+    holdChanged_.notify_all();
+    holdChanged_.wait(lock, [this] { return !held_; });
+    --heldReports_;
+  }
   auto it = sources_.find(source);
   if (it == sources_.end()) return err::kInvalidHandle;
   if (stringCount > 0 && !strings) return err::kInvalidParameter;
@@ -70,6 +76,24 @@ std::u16string SimConsole::Text() const {
 void SimConsole::Clear() {
   std::lock_guard<std::mutex> lock(mutex_);
   text_.clear();
+}
+
+void SimEventLog::HoldReports() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  held_ = true;
+}
+
+void SimEventLog::ReleaseReports() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_ = false;
+  }
+  holdChanged_.notify_all();
+}
+
+bool SimEventLog::WaitForHeldReport(std::chrono::milliseconds timeout) const {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return holdChanged_.wait_for(lock, timeout, [this] { return heldReports_ > 0; });
 }
 
 }  // namespace talv::sim

@@ -3,6 +3,8 @@
 // which keeps the text written to it.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -40,9 +42,19 @@ class SimEventLog final : public EventLog {
   void ClearEvents();
   // Event sources registered and not yet deregistered.
   std::size_t OpenSourceCount() const;
+  // From HoldReports until ReleaseReports every report waits (real time,
+  // on its caller's thread) before it is kept: an event log slow to take an
+  // event, for tests that need a thread stopped inside a report.
+  void HoldReports();
+  void ReleaseReports();
+  // Waits until some report is being held; false when `timeout` passed first.
+  bool WaitForHeldReport(std::chrono::milliseconds timeout) const;
 
  private:
   mutable std::mutex mutex_;
+  mutable std::condition_variable holdChanged_;
+  bool held_ = false;
+  unsigned heldReports_ = 0;
   FaultPlan<Op> faults_;
   std::map<EventSourceHandle, std::u16string> sources_;
   EventSourceHandle nextHandle_ = 0x3000;

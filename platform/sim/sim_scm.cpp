@@ -38,7 +38,10 @@ struct SimServiceManager::Service {
 };
 
 SimServiceManager::SimServiceManager(SimClock& clock) : clock_(clock) {}
-SimServiceManager::~SimServiceManager() = default;
+SimServiceManager::~SimServiceManager() {
+  // A service main still running after its dispatcher returned ends here.
+  if (worker_.joinable()) worker_.join();
+}
 
 SimServiceManager::OpenHandle* SimServiceManager::Find(ScHandle h) {
   auto it = handles_.find(h);
@@ -265,12 +268,15 @@ WinError SimServiceManager::StartDispatcher(const char16_t* serviceName, Service
     if (!main) return err::kInvalidParameter;
     dispatcherRunning_ = true;
     mainReturned_ = false;
+    stoppedReported_ = false;
     dispatcherName_ = name;
     handler_ = nullptr;
     statusHandles_.clear();
     dispatcherThread_ = std::this_thread::get_id();
   }
-  std::thread serviceThread([this, main, name] {
+  // The main of an earlier run has had all the time it needed.
+  if (worker_.joinable()) worker_.join();
+  worker_ = std::thread([this, main, name] {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       serviceThread_ = std::this_thread::get_id();
@@ -285,11 +291,15 @@ WinError SimServiceManager::StartDispatcher(const char16_t* serviceName, Service
     changed_.notify_all();
   });
   // The calling thread runs the handler for every control until the
-  // service main has returned; what is still queued then is dropped.
+  // service has reported the stopped state (or its main has returned); what
+  // is still queued then is dropped. Like the real dispatcher it does not
+  // wait for the main: that thread may still be running when this returns.
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    changed_.wait(lock, [this] { return mainReturned_ || (handler_ && !controls_.empty()); });
-    if (mainReturned_) break;
+    changed_.wait(lock, [this] {
+      return stoppedReported_ || mainReturned_ || (handler_ && !controls_.empty());
+    });
+    if (stoppedReported_ || mainReturned_) break;
     std::uint32_t control = controls_.front();
     controls_.pop_front();
     ControlHandlerFn handler = handler_;
@@ -301,8 +311,9 @@ WinError SimServiceManager::StartDispatcher(const char16_t* serviceName, Service
   }
   controls_.clear();
   dispatcherRunning_ = false;
+  const bool mainDone = mainReturned_;
   lock.unlock();
-  serviceThread.join();
+  if (mainDone) worker_.join();
   changed_.notify_all();
   return err::kSuccess;
 }
@@ -330,6 +341,7 @@ WinError SimServiceManager::SetStatus(StatusHandle handle, const ServiceStatus& 
     if (std::find(statusHandles_.begin(), statusHandles_.end(), handle) == statusHandles_.end())
       return err::kInvalidHandle;
     statuses_.push_back(StatusReport{status, std::this_thread::get_id(), clock_.NowMs()});
+    if (status.dwCurrentState == svc::kStopped) stoppedReported_ = true;
   }
   changed_.notify_all();
   return err::kSuccess;

@@ -140,9 +140,10 @@ class SimServiceManager final : public ServiceManager {
   // the dispatcher fails at once with 1063). When it does, StartDispatcher
   // runs the service main on a new thread with the service name as its one
   // argument, runs the handler on its own thread for each control sent, and
-  // returns once the main has returned (a well-behaved service has reported
-  // SERVICE_STOPPED by then; Statuses() shows whether it did). Controls still
-  // queued then are dropped.
+  // returns, as the real one does, once SERVICE_STOPPED has been reported,
+  // without waiting for the main (or once the main has returned without that
+  // report). Controls still queued then are dropped. A main still running is
+  // joined by the next dispatcher call or by the destructor.
   void SetStartedByScm(bool started);
   // Queues a control for the registered handler; the dispatcher's thread
   // runs it. Callable from any thread.
@@ -193,6 +194,7 @@ class SimServiceManager final : public ServiceManager {
   bool startedByScm_ = false;
   bool dispatcherRunning_ = false;
   bool mainReturned_ = false;
+  bool stoppedReported_ = false;
   std::u16string dispatcherName_;
   ControlHandlerFn handler_ = nullptr;
   std::vector<StatusHandle> statusHandles_;
@@ -202,6 +204,7 @@ class SimServiceManager final : public ServiceManager {
   std::vector<HandlerCall> handlerCalls_;
   std::thread::id dispatcherThread_;
   std::thread::id serviceThread_;
+  std::thread worker_;  // the service main's thread of the last dispatcher run
 };
 
 }  // namespace talv::sim

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # talvmon.exe on a cluster node (the fake cluster library beside it): the
 # System Attendant's cluster resource is taken offline and no service is
-# stopped one by one.
+# stopped one by one. An offline that goes on in the background (997) is no
+# failure; on the next check, with no such resource on the cluster, the
+# open's error is reported (104 "138f") before the end (105).
 set -uo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 # The double beside the executable must be found: Wine's own cluster
@@ -18,6 +20,7 @@ e2e_install_talvmon "$build" service || exit 1
 scn_place_double clusapi.dll "$TALV_DIR" || exit 1
 scn_set 'HKLM\Software\TalvTestDoubles\clusapi' IsNode 1
 scn_set 'HKLM\Software\TalvTestDoubles\clusapi' ResourcePresent 1
+scn_set 'HKLM\Software\TalvTestDoubles\clusapi' OfflineResult 997
 
 scn_start_service TALVMON RUNNING 60 || e2e_fail "TALVMON did not start"
 scn_wait_event 'has completed the shutdown' 150 || e2e_fail "no message 105"
@@ -37,4 +40,19 @@ offline=$(scn_reg query 'HKLM\Software\TalvTestDoubles\clusapi\Calls' /v Offline
 for name in "${EXCHANGE_SERVICES[@]}"; do
   [ "$(scn_state "$name")" = RUNNING ] || e2e_fail "$name is $(scn_state "$name")"
 done
-e2e_pass "cluster node: resource offline, no service stopped"
+
+# Exchange still runs, so the next check shuts down again: now the resource
+# is not there.
+scn_set 'HKLM\Software\TalvTestDoubles\clusapi' ResourcePresent 0
+two_ends() { [ "$(scn_events | grep -c 'has completed the shutdown')" -ge 2 ]; }
+scn_until 150 "a second message 105" two_ends || e2e_fail "no second message 105"
+cat >>"$expected" <<'TXT'
+warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
+warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
+error TALV Wardstone will now stop Microsoft Exchange Server.
+error Error (138f) stopping service 'Microsoft Exchange System Attendant'.
+information TALV Wardstone has completed the shutdown of Microsoft Exchange.
+TXT
+e2e_expect_events "$expected"
+[ -z "$(e2e_stop_order)" ] || e2e_fail "services were stopped: $(e2e_stop_order | tr '\n' ' ')"
+e2e_pass "cluster node: resource offline (pending is done), a missing resource reported, no service stopped"

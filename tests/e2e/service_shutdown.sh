@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # talvmon.exe as the TALVMON service on a stand-alone Exchange server: one
-# pool low behind two of three drives. Two warnings, the shutdown of the
-# fourteen services in their order, its end; then the service stops cleanly.
+# pool low behind two of three drives, the Information Store paused. Two
+# warnings, the shutdown of the fourteen services in their order (the paused
+# one too), its end; then the service stops cleanly.
 set -uo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 source "$(dirname "$0")/lib/exchange.sh"
 
 scn_begin "$build" || exit 1
 scn_install_service zvdriver || exit 1
+EXCHANGE_BEHAVIOUR[MSExchangeIS]="WaitHint=200 State=paused"
 e2e_exchange_services running || exit 1
 e2e_exchange_paths
 e2e_pools 5

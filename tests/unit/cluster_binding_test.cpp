@@ -36,7 +36,9 @@ TEST_F(ClusterBindingTest, UnboundWrappersAnswerAtOnce) {
   EXPECT_EQ(cluster.CloseClusterResource(reinterpret_cast<HResource>(8)), 0);
   // Each wrapper tried to bind first.
   EXPECT_EQ(sim.libraries.LoadCallCount(u"clusapi.dll"), 5u);
-  EXPECT_EQ(monitor->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  // No cluster to open: the binding's error.
+  EXPECT_EQ(monitor->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kDllNotFound);
 }
 
 TEST_F(ClusterBindingTest, EveryOneOfTheFortySevenNamesIsNeededInItsOrder) {
@@ -131,26 +133,49 @@ TEST_F(ClusterBindingTest, ANodeOutsideAnyClusterStopsTheServicesItself) {
   EXPECT_EQ(cl.offlineCalls, 0);
 }
 
-TEST_F(ClusterBindingTest, AMissingResourceGivesStartAndEndAndNothingBetween) {
+TEST_F(ClusterBindingTest, TheShutdownReportsWhatTheClusterAnswered) {
+  constexpr std::uint32_t kRpcUnavailable = 1722;
+  struct Row {
+    const char* what;
+    bool resourcePresent;
+    int nodeOpens;  // after IsClusterNode's own
+    WinError openClusterError, openResourceError;
+    std::uint32_t offlineResult;
+    WinError result;
+    const char16_t* hex;  // message 104, or null
+  };
+  const Row rows[] = {
+      {"offline done", true, -1, 0, 0, 0, 0, nullptr},
+      {"offline pending", true, -1, 0, 0, 997, 0, nullptr},
+      {"offline failed", true, -1, 0, 0, 5023, 5023, u"139f"},
+      {"no such resource", false, -1, 0, err::kResourceNotFound, 0, err::kResourceNotFound, u"138f"},
+      {"resource refused", false, -1, 0, err::kAccessDenied, 0, err::kAccessDenied, u"5"},
+      {"resource, no error", false, -1, 0, 0, 0, err::kResourceNotFound, u"138f"},
+      {"cluster gone", true, 0, kRpcUnavailable, 0, 0, kRpcUnavailable, u"6ba"},
+      {"cluster, no error", true, 0, 0, 0, 0, err::kResourceNotAvailable, u"138e"},
+  };
   DefineClusterLibrary();
-  cl.resources.clear();
-  RunExchange(u"MSExchangeSA");
-  EXPECT_EQ(monitor->ShutdownExchange(), 0u);
-  EXPECT_EQ(Events(), (std::vector<std::u16string>{kStarts, kDone}));
-  EXPECT_EQ(cl.offlineCalls, 0);
-  EXPECT_TRUE(sim.scm.StopRequests().empty());
-}
-
-TEST_F(ClusterBindingTest, AFailedOfflineIsReportedUnderTheResourceName) {
-  DefineClusterLibrary();
-  cl.offlineResult = 5023;  // any non-zero result is a failure, 997 included
-  RunExchange(u"MSExchangeSA");
-  EXPECT_EQ(monitor->ShutdownExchange(), 5023u);
-  EXPECT_EQ(Events(), (std::vector<std::u16string>{
-                          kStarts, StopFailed(u"139f", u"Microsoft Exchange System Attendant"),
-                          kDone}));
-  cl.offlineResult = 997;
-  EXPECT_EQ(monitor->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 997u);
+  for (const Row& row : rows) {
+    cl.resources.clear();
+    if (row.resourcePresent) cl.resources.push_back(CStoreDiskMonitor::kClusterResourceName);
+    cl.nodeOpens = row.nodeOpens < 0 ? -1 : row.nodeOpens + 1;
+    cl.openClusterError = row.openClusterError;
+    cl.openResourceError = row.openResourceError;
+    cl.offlineResult = row.offlineResult;
+    RunExchange(u"MSExchangeSA");
+    sim.eventLog.ClearEvents();
+    // An error left over from before is never taken for the open's.
+    sim.system.SetLastError(err::kInvalidParameter);
+    EXPECT_EQ(monitor->ShutdownExchange(), row.result) << row.what;
+    std::vector<std::u16string> expected{kStarts};
+    if (row.hex) expected.push_back(StopFailed(row.hex, CStoreDiskMonitor::kClusterResourceName));
+    expected.push_back(kDone);
+    EXPECT_EQ(Events(), expected) << row.what;
+    EXPECT_TRUE(sim.scm.StopRequests().empty()) << row.what << ": no service is stopped on a node";
+    EXPECT_EQ(cl.openClusters, 0) << row.what;
+    EXPECT_EQ(cl.openResources, 0) << row.what;
+  }
+  EXPECT_EQ(cl.offlined, std::vector<std::u16string>(3, CStoreDiskMonitor::kClusterResourceName));
 }
 
 }  // namespace

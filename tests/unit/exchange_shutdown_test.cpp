@@ -70,18 +70,26 @@ TEST_F(ExchangeShutdownTest, TheFirstServiceNotStoppedEndsTheCheck) {
   EXPECT_EQ(sim.scm.QueryCount(u"MSExchangeIMC"), 0u);
 }
 
-TEST_F(ExchangeShutdownTest, PausedOrStartingServicesCountAsRunningButAreLeftAlone) {
-  for (std::uint32_t state : {svc::kPaused, svc::kStartPending, svc::kPausePending}) {
+TEST_F(ExchangeShutdownTest, PausedServicesAreStoppedPendingOnesCountAsRunningButAreLeftAlone) {
+  const std::uint32_t states[] = {svc::kPaused, svc::kStartPending, svc::kContinuePending,
+                                  svc::kPausePending};
+  for (std::uint32_t state : states) {
     sim::SimServiceManager& scm = sim.scm;
-    scm.InstallService(u"MSExchangeKMS", State(state));
+    sim::SimServiceBehaviour b = State(state);
+    b.waitHint = 2000;
+    b.stopPendingQueries = 1;
+    scm.InstallService(u"MSExchangeKMS", b);
+    const bool stopped = state == svc::kPaused;
+    const std::size_t sleptBefore = sim.system.Sleeps().size();
+    const std::size_t stopsBefore = scm.StopRequests().size();
     EXPECT_TRUE(monitor->IsExchangeRunning()) << state;
-    EXPECT_EQ(monitor->StopExchangeService(u"MSExchangeKMS"), 0u) << state;
     sim.eventLog.ClearEvents();
     EXPECT_EQ(monitor->ShutdownExchange(), 0u);
     EXPECT_EQ(Events(), (std::vector<std::u16string>{kStarts, kDone})) << state;
-    EXPECT_TRUE(scm.StopRequests().empty()) << state;
-    EXPECT_EQ(scm.State(u"MSExchangeKMS"), state);
-    EXPECT_TRUE(sim.system.Sleeps().empty());
+    EXPECT_EQ(scm.StopRequests().size() - stopsBefore, stopped ? 1u : 0u) << state;
+    EXPECT_EQ(scm.State(u"MSExchangeKMS"), stopped ? svc::kStopped : state) << state;
+    // The paused one is waited for like a running one.
+    EXPECT_EQ(sim.system.Sleeps().size() - sleptBefore, stopped ? 1u : 0u) << state;
     scm.RemoveService(u"MSExchangeKMS");
   }
   ExpectNothingOpen();
@@ -116,34 +124,43 @@ TEST_F(ExchangeShutdownTest, StandAloneShutdownStopsAllFourteenInOrderEndingWith
 
 TEST_F(ExchangeShutdownTest, EachStopIsPolledWithTheReportedWaitHint) {
   sim::SimServiceBehaviour b;
-  b.waitHint = 500;
+  b.waitHint = 1500;
   b.stopPendingQueries = 3;
   RunExchange(u"MSExchangeIS", b);
   unsigned before = sim.scm.QueryCount(u"MSExchangeIS");
   EXPECT_EQ(monitor->StopExchangeService(u"MSExchangeIS"), 0u);
   // One query before the stop, then polls until the fourth answers stopped.
   EXPECT_EQ(sim.scm.QueryCount(u"MSExchangeIS") - before, 5u);
-  EXPECT_EQ(sim.system.Sleeps(), (std::vector<std::uint32_t>{500, 500, 500}));
-  EXPECT_EQ(sim.clock.NowMs(), 1500u);
+  EXPECT_EQ(sim.system.Sleeps(), (std::vector<std::uint32_t>{1500, 1500, 1500}));
+  EXPECT_EQ(sim.clock.NowMs(), 4500u);
   ExpectNothingOpen();
 }
 
-TEST_F(ExchangeShutdownTest, AServiceThatNeverStopsTimesOutAfterTwentyPolls) {
-  RunExchange(u"MSExchangeSA", NeverStops(0));
-  unsigned before = sim.scm.QueryCount(u"MSExchangeSA");
-  EXPECT_EQ(monitor->ShutdownExchange(), err::kServiceRequestTimeout);
-  // IsExchangeRunning asked once; then the first query and 20 polls.
-  EXPECT_EQ(sim.scm.QueryCount(u"MSExchangeSA") - before, 22u);
-  EXPECT_EQ(sim.system.Sleeps(), std::vector<std::uint32_t>(20, 0u));
-  EXPECT_EQ(Events(), (std::vector<std::u16string>{kStarts, StopFailed(u"41d", u"MSExchangeSA"), kDone}));
+TEST_F(ExchangeShutdownTest, AServiceThatNeverStopsTimesOutAfterTwentyPausesHeldWithinOneSecondAndAMinute) {
+  struct Row {
+    std::uint32_t waitHint;
+    std::uint32_t pause;
+  };
+  const Row rows[] = {
+      {0, 1000},          {999, 1000},         {1000, 1000}, {100, 1000},
+      {60000, 60000},     {60001, 60000},      {0xFFFFFFFFu, 60000},
+  };
+  for (const Row& row : rows) {
+    RunExchange(u"MSExchangeSA", NeverStops(row.waitHint));
+    const std::size_t sleptBefore = sim.system.Sleeps().size();
+    sim.eventLog.ClearEvents();
+    unsigned before = sim.scm.QueryCount(u"MSExchangeSA");
+    EXPECT_EQ(monitor->ShutdownExchange(), err::kServiceRequestTimeout) << row.waitHint;
+    // IsExchangeRunning asked once; then the first query and 20 polls, the
+    // last pause taken too.
+    EXPECT_EQ(sim.scm.QueryCount(u"MSExchangeSA") - before, 22u) << row.waitHint;
+    std::vector<std::uint32_t> pauses = sim.system.Sleeps();
+    pauses.erase(pauses.begin(), pauses.begin() + static_cast<std::ptrdiff_t>(sleptBefore));
+    EXPECT_EQ(pauses, std::vector<std::uint32_t>(20, row.pause)) << row.waitHint;
+    EXPECT_EQ(Events(), (std::vector<std::u16string>{kStarts, StopFailed(u"41d", u"MSExchangeSA"), kDone}))
+        << row.waitHint;
+  }
   ExpectNothingOpen();
-}
-
-TEST_F(ExchangeShutdownTest, TheSleepAfterTheTwentiethPollIsTaken) {
-  RunExchange(u"MSExchangeIS", NeverStops(100));
-  EXPECT_EQ(monitor->StopExchangeService(u"MSExchangeIS"), err::kServiceRequestTimeout);
-  EXPECT_EQ(sim.system.Sleeps().size(), 20u);
-  EXPECT_EQ(sim.system.TotalSleptMs(), 2000u);
 }
 
 TEST_F(ExchangeShutdownTest, ServicesNotInstalledStopWithZero) {

@@ -26,8 +26,12 @@ class FakeCluster {
   ~FakeCluster() { current_ = nullptr; }
 
   bool isNode = true;                 // OpenCluster(NULL) gives a handle
+  int nodeOpens = -1;                 // OpenCluster calls that still succeed (-1: all)
   std::vector<std::u16string> resources = {u"Microsoft Exchange System Attendant"};
   std::uint32_t offlineResult = 0;
+  // The last error a failed open leaves (0: none), through `system`.
+  WinError openClusterError = 0, openResourceError = 0;
+  System* system = nullptr;
   int openClusters = 0, openResources = 0;
   int openClusterCalls = 0, offlineCalls = 0;
   std::vector<std::u16string> offlined;
@@ -53,7 +57,11 @@ class FakeCluster {
   static HCluster OpenCluster(const char16_t* name) {
     ++current_->openClusterCalls;
     EXPECT_EQ(name, nullptr);
-    if (!current_->isNode) return nullptr;
+    if (!current_->isNode || current_->nodeOpens == 0) {
+      current_->LeaveError(current_->openClusterError);
+      return nullptr;
+    }
+    if (current_->nodeOpens > 0) --current_->nodeOpens;
     ++current_->openClusters;
     return &current_->clusterToken_;
   }
@@ -70,7 +78,11 @@ class FakeCluster {
         return new Res{r};
       }
     }
+    current_->LeaveError(current_->openResourceError);
     return nullptr;
+  }
+  void LeaveError(WinError e) {
+    if (e != 0 && system != nullptr) system->SetLastError(e);
   }
   static std::uint32_t OfflineClusterResource(HResource r) {
     ++current_->offlineCalls;
@@ -92,6 +104,7 @@ class MonitorWorld : public ::testing::Test {
   MonitorWorld() {
     reporter.SetDisplayName(u"TALV Wardstone");
     reporter.runningAsService = 1;
+    cl.system = &sim.system;
     monitor = std::make_unique<CStoreDiskMonitor>(platform, reporter, cluster);
   }
 

@@ -131,12 +131,13 @@ TEST_F(PoolLookupTest, LettersCompareWithoutCaseForAToZOnly) {
   EXPECT_EQ(Find(u'G'), u"<none>");
 }
 
-TEST_F(PoolLookupTest, LetterZeroMatchesOnlyADiskWithoutLetter) {
+TEST_F(PoolLookupTest, LetterZeroMatchesNoDiskAndAsksNothing) {
   InstallStorage();
   AddPool(u"Lettered", 1, u"E");
-  EXPECT_EQ(Find(0), u"<none>");
   AddPool(u"Unlettered", 1, std::u16string(1, u'\0'));
-  EXPECT_EQ(Find(0), u"Unlettered");
+  EXPECT_EQ(Find(0), u"<none>");
+  EXPECT_TRUE(storage.calls.empty());
+  EXPECT_EQ(sim.libraries.LoadCallCount(u"zvapi.dll"), 0u);
   EXPECT_EQ(Find(u'E'), u"Lettered");
 }
 

@@ -179,6 +179,41 @@ TEST_F(ServiceHostTest, ServiceRunReportsTwoFourThreeOneAroundItsMessages) {
   EXPECT_TRUE(sim.com.CallsOf(sim::SimCom::Op::RegisterClassObject).empty());
 }
 
+TEST_F(ServiceHostTest, TheProcessEndsOnlyAfterServiceStoppedIsWritten) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  auto process = StartProcess();
+  ASSERT_TRUE(sim.scm.WaitForReportedState(svc::kRunning, 10s));
+  sim.eventLog.HoldReports();
+  sim.scm.SendControl(svc::kControlStop);
+  // "Service stopped" is on its way: the stopped state is reported, so the
+  // dispatcher has returned to the main thread.
+  ASSERT_TRUE(sim.eventLog.WaitForHeldReport(10s));
+  ASSERT_TRUE(sim.scm.WaitForReportedState(svc::kStopped, 10s));
+  EXPECT_EQ(process.wait_for(200ms), std::future_status::timeout)
+      << "the process entry returned while the service thread was still writing";
+  sim.eventLog.ReleaseReports();
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
+}
+
+TEST_F(ServiceHostTest, AStopBeforeTheRunningReportGivesTwoThreeOne) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  // The service thread is held while it writes "Service started": start
+  // pending is reported, running is not yet.
+  sim.eventLog.HoldReports();
+  auto process = StartProcess();
+  ASSERT_TRUE(sim.eventLog.WaitForHeldReport(10s));
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2}));
+  sim.scm.SendControl(svc::kControlStop);
+  ASSERT_TRUE(sim.scm.WaitForHandlerCalls(1, 10s));
+  sim.eventLog.ReleaseReports();
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 3, 1}));
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
+}
+
 TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredWritesOneMessageOnly) {
   MarkAsService();
   sim.scm.SetStartedByScm(true);

@@ -281,6 +281,8 @@ struct FakeRuntime {
   std::mutex mutex;
   std::condition_variable stop;
   bool stopRequested = false;
+  // The main waits after its stopped report until `released`.
+  bool holdAfterStopped = false, released = false, mainDone = false;
   std::vector<std::u16string> argv0;
 };
 FakeRuntime* g_runtime = nullptr;
@@ -311,7 +313,14 @@ void FakeMain(std::uint32_t argc, char16_t** argv) {
   std::unique_lock<std::mutex> lock(g_runtime->mutex);
   g_runtime->stop.wait(lock, [] { return g_runtime->stopRequested; });
   lock.unlock();
+  // The dispatcher returns at this report; what follows may run after the
+  // test body (the runtime outlives the SCM, which joins this thread).
+  FakeRuntime* rt = g_runtime;
   Report(svc::kStopped);
+  lock.lock();
+  rt->stop.wait(lock, [rt] { return !rt->holdAfterStopped || rt->released; });
+  rt->mainDone = true;
+  rt->stop.notify_all();
 }
 
 class SimDispatcherTest : public ::testing::Test {
@@ -323,8 +332,8 @@ class SimDispatcherTest : public ::testing::Test {
   void TearDown() override { g_runtime = nullptr; }
 
   SimClock clock;
-  SimServiceManager scm{clock};
   FakeRuntime runtime;
+  SimServiceManager scm{clock};
 };
 
 TEST_F(SimDispatcherTest, NotStartedByTheScmFailsAtOnceWithoutRunningMain) {
@@ -374,6 +383,23 @@ TEST_F(SimDispatcherTest, MainOnItsOwnThreadHandlerOnTheCallersAndReturnAfterSto
     EXPECT_EQ(reports[i].status.dwControlsAccepted, svc::kAcceptStop);
     EXPECT_EQ(reports[i].thread, threads[i]) << i;
   }
+}
+
+TEST_F(SimDispatcherTest, ReturnsAtTheStoppedReportWithoutWaitingForTheMain) {
+  scm.SetStartedByScm(true);
+  runtime.holdAfterStopped = true;
+  WinError result = 0xFFFF;
+  std::thread processMain([&] { result = scm.StartDispatcher(u"TALVMON", &FakeMain); });
+  ASSERT_TRUE(scm.WaitForReportedState(svc::kRunning, 10s));
+  scm.SendControl(svc::kControlStop);
+  processMain.join();
+  EXPECT_EQ(result, 0u);
+  EXPECT_FALSE(scm.DispatcherRunning());
+  std::unique_lock<std::mutex> lock(runtime.mutex);
+  EXPECT_FALSE(runtime.mainDone);
+  runtime.released = true;
+  runtime.stop.notify_all();
+  EXPECT_TRUE(runtime.stop.wait_for(lock, 10s, [this] { return runtime.mainDone; }));
 }
 
 TEST_F(SimDispatcherTest, ControlsSentEarlyWaitForTheHandler) {

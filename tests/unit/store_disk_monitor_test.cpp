@@ -145,14 +145,17 @@ TEST_F(StoreDiskMonitorTest, LettersDifferingInCaseAreVisitedSeparately) {
   EXPECT_EQ(sim.scm.StopRequests().size(), 1u);
 }
 
-TEST_F(StoreDiskMonitorTest, ALocationWithoutLetterIsVisitedAsZero) {
+TEST_F(StoreDiskMonitorTest, ALocationWithoutLetterIsNeverMatchedToADisk) {
   InstallStorage();
   RunExchange();
   SetLocations({u"\\\\server\\share\\db", u"%ExchangeRoot%\\logs", u"relative\\dir"});
+  // A low pool whose disk is mounted under no letter holds no Exchange data.
   AddPool(u"Unlettered", 1, std::u16string(1, u'\0'));
   Create();
   Tick();
-  EXPECT_EQ(Events(), (std::vector<std::u16string>{Low(u"Unlettered", u""), kStarts, kDone}));
+  EXPECT_TRUE(Events().empty());
+  EXPECT_TRUE(sim.scm.StopRequests().empty());
+  EXPECT_TRUE(storage.calls.empty());
 }
 
 TEST_F(StoreDiskMonitorTest, OnlyTheLowLetterIsReportedAndTheShutdownComesAfterTheLast) {

@@ -397,12 +397,11 @@ TEST_F(MonitorPoolLookupTest, FirstMatchInListOrderAndThePoolNameOfTheDisksRecor
   EXPECT_EQ(Lookup(u'E'), "Elsewhere");
 }
 
-TEST_F(MonitorPoolLookupTest, LetterZeroMatchesOnlyADiskWithoutLetter) {
+TEST_F(MonitorPoolLookupTest, LetterZeroMatchesNoDiskAndCallsNothing) {
   InstallService(u"zvdriver", 0);
-  Pool(L"Lettered", 1, 1, {{L"D1", L"E"}});
-  EXPECT_EQ(Lookup(0), "-");
   Pool(L"Unlettered", 1, 1, {{L"D1", L""}});
-  EXPECT_EQ(Lookup(0), "Unlettered");
+  EXPECT_EQ(Lookup(0), "-");
+  EXPECT_EQ(ReadDword(kZvCalls, L"Total"), -1) << "the storage library was called";
 }
 
 TEST_F(MonitorPoolLookupTest, NoPoolsOrAFailedPoolListingFindNothing) {
@@ -561,7 +560,8 @@ TEST_F(MonitorClusterNoneTest, WithoutTheLibraryTheServerIsStandAloneAndEveryUse
   }
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_EQ(machine_.system.GetLastError(), err::kDllNotFound);
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kDllNotFound);
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_FALSE(cluster_.bound());
   EXPECT_EQ(libraries_.loads["clusapi.dll"], 3);
@@ -612,22 +612,23 @@ TEST_F(MonitorClusterDoubleTest, ANodeWithTheResourceTakesItOfflineAndClosesEver
   EXPECT_TRUE(cluster_.bound());
 }
 
-TEST_F(MonitorClusterDoubleTest, TheOfflineResultIsPassedOnAsItComes) {
+TEST_F(MonitorClusterDoubleTest, TheOfflineResultIsPassedOnAndPendingCountsAsDone) {
   ASSERT_NO_FATAL_FAILURE(UseClusterLibrary(L"clusapi.dll"));
   SetDword(kClusapiKey, L"IsNode", 1);
   SetDword(kClusapiKey, L"ResourcePresent", 1);
   SetDword(kClusapiKey, L"OfflineResult", 5010);
   EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 5010u);
-  SetDword(kClusapiKey, L"OfflineResult", 997);  // "pending" is a failure like any other
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 997u);
+  SetDword(kClusapiKey, L"OfflineResult", 997);  // accepted, goes on in the background
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
   EXPECT_EQ(ReadDword(kClusCalls, L"ClusterHandles"), 0);
   EXPECT_EQ(ReadDword(kClusCalls, L"ResourceHandles"), 0);
 }
 
-TEST_F(MonitorClusterDoubleTest, WithoutTheResourceNothingIsTakenOfflineAndNothingFails) {
+TEST_F(MonitorClusterDoubleTest, WithoutTheResourceNothingIsTakenOfflineAndTheOpenErrorIsTheResult) {
   ASSERT_NO_FATAL_FAILURE(UseClusterLibrary(L"clusapi.dll"));
   SetDword(kClusapiKey, L"IsNode", 1);
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kResourceNotFound);
   EXPECT_EQ(ReadDword(kClusCalls, L"OfflineClusterResource"), -1);
   EXPECT_EQ(ReadDword(kClusCalls, L"ClusterHandles"), 0);
 }
@@ -636,7 +637,9 @@ TEST_F(MonitorClusterDoubleTest, ANodeOfNoClusterIsStandAlone) {
   ASSERT_NO_FATAL_FAILURE(UseClusterLibrary(L"clusapi.dll"));
   SetDword(kClusapiKey, L"ResourcePresent", 1);
   EXPECT_FALSE(monitor_->IsClusterNode());
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  // OpenCluster's own error (the stand-in's default).
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kServiceDoesNotExist);
   EXPECT_EQ(ReadDword(kClusCalls, L"OpenClusterResource"), -1);
   EXPECT_TRUE(cluster_.bound()) << "the library itself is complete";
 }
@@ -647,7 +650,8 @@ TEST_F(MonitorClusterDoubleTest, ALibraryLackingOneNameIsNoClusterAndIsNotLoaded
   SetDword(kClusapiKey, L"ResourcePresent", 1);
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_EQ(machine_.system.GetLastError(), err::kDllNotFound);
-  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName), 0u);
+  EXPECT_EQ(monitor_->TakeClusterResourceOffline(CStoreDiskMonitor::kClusterResourceName),
+            err::kDllNotFound);
   EXPECT_FALSE(monitor_->IsClusterNode());
   EXPECT_FALSE(cluster_.bound());
   EXPECT_EQ(ReadDword(kClusCalls, L"OpenCluster"), -1) << "an incomplete binding calls nothing";

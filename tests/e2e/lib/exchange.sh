@@ -29,8 +29,8 @@ declare -gA EXCHANGE_BEHAVIOUR=()
 e2e_exchange_services() {
   local mode=${1:-running} name
   for name in "${EXCHANGE_SERVICES[@]}"; do
-    # A fake service reports its wait hint while it stops; with a hint of 0
-    # the monitor polls 20 times without a pause, faster than any real stop.
+    # A fake service reports its wait hint while it stops, as a real one
+    # does; the monitor pauses at least a second between polls.
     # shellcheck disable=SC2086
     scn_install_service "$name" ${EXCHANGE_BEHAVIOUR[$name]:-WaitHint=200} || return 1
   done
