@@ -15,7 +15,6 @@
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
-#include <shellapi.h>
 
 #include <cstdio>
 #include <cstring>
