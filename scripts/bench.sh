@@ -38,7 +38,7 @@ if command -v valgrind >/dev/null 2>&1 && command -v callgrind_annotate >/dev/nu
   # Inclusive instruction counts of the one cycle and of its replay.
   ir() {
     callgrind_annotate --inclusive=yes --threshold=100 "$cg" 2>/dev/null | tr -d ',' |
-      awk -v f="$1" 'index($0, f) { print $1; exit }'
+      awk -v f="$1" 'index($0, f) && !done { print $1; done = 1 }'
   }
   cycle=$(ir TalvBenchOneCycle)
   replay=$(ir TalvBenchOneReplay)
