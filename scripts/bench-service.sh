@@ -5,19 +5,20 @@
 #
 #   bash scripts/bench-service.sh [BUILD_DIR ...]   default: build/win64 build/win32
 #
-# Per build: one warm-up, then TALV_BENCH_RUNS (default 5) alternating runs of
-# the baseline and of TALVMON, each timed by bench/service_clock.exe inside
+# Per build: one warm-up, then TALV_BENCH_RUNS (default 9) alternating runs
+# of the baseline and of TALVMON, each timed by bench/service_clock.exe inside
 # the prefix: from StartService to RUNNING (and, for TALVMON, to its
 # "Service started" event), from the stop control to STOPPED. Then TALVMON
 # and the baseline run side by side for TALV_BENCH_IDLE_SECONDS (default
 # 185: three one-minute ticks, no pool low): their CPU time (user + kernel)
 # and peak working set, read from /proc outside the processes. Prints the
-# medians and the ratios as one table. Needs the builds of the README's test
+# medians (the fastest run in brackets) and the ratios of the medians as one
+# table. Needs the builds of the README's test
 # command (talvmon.exe, the doubles); builds service_clock.exe if missing.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-runs=${TALV_BENCH_RUNS:-5}
+runs=${TALV_BENCH_RUNS:-9}
 idle=${TALV_BENCH_IDLE_SECONDS:-185}
 builds=("$@")
 [ ${#builds[@]} -gt 0 ] || builds=(build/win64 build/win32)
@@ -125,7 +126,13 @@ bench_build() (
   local low
   low=$(scn_events | grep -c 'shutdown threshold' || true)
 
-  med() { awk -v n="$1" -v c="$2" '$1 == n && $c != "-" { print $c }' "$samples" | median; }
+  # The median of a column, and the fastest run in brackets.
+  med() {
+    local m f
+    m=$(awk -v n="$1" -v c="$2" '$1 == n && $c != "-" { print $c }' "$samples" | median)
+    f=$(awk -v n="$1" -v c="$2" '$1 == n && $c != "-" { print $c }' "$samples" | sort -g | head -n 1)
+    echo "$m (${f:--})"
+  }
   local ts tb te tstop bstop
   ts=$(med TALVMON 2)
   te=$(med TALVMON 3)
@@ -137,9 +144,9 @@ bench_build() (
   bms=$(( (b1 - b0) * 1000 / hz ))
   pct() { awk -v ms="$1" -v s="$idle" 'BEGIN { printf "%.3f%%", ms / (s * 10) }'; }
   {
-    echo "| $arch | start: sc start to RUNNING (ms) | $ts | $tb | $(ratio "$ts" "$tb") | $runs |"
+    echo "| $arch | start: sc start to RUNNING (ms) | $ts | $tb | $(ratio "${ts%% *}" "${tb%% *}") | $runs |"
     echo "| $arch | start: sc start to \"Service started\" (ms) | $te | - | - | $runs |"
-    echo "| $arch | stop when idle: sc stop to STOPPED (ms) | $tstop | $bstop | $(ratio "$tstop" "$bstop") | $runs |"
+    echo "| $arch | stop when idle: sc stop to STOPPED (ms) | $tstop | $bstop | $(ratio "${tstop%% *}" "${bstop%% *}") | $runs |"
     echo "| $arch | idle CPU over ${idle} s, user + kernel (ms) | $tms ($(pct "$tms") of a core) | $bms ($(pct "$bms")) | - | 1 |"
     echo "| $arch | peak working set (MB) | $(awk -v k="$tpeak" 'BEGIN { printf "%.1f", k / 1024 }') | $(awk -v k="$bpeak" 'BEGIN { printf "%.1f", k / 1024 }') | $(ratio "$tpeak" "$bpeak") | 1 |"
     echo "| $arch | storage-library calls and low-pool events in the idle window | $((calls1 - calls0)) calls, $low events | - | - | 1 |"
