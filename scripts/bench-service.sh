@@ -163,7 +163,7 @@ for b in "${builds[@]}"; do
 done
 echo "machine: $(grep -m1 'model name' /proc/cpuinfo | sed 's/.*: //'), $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg), $(/usr/lib/wine/wine64 --version 2>/dev/null)"
 echo
-echo "| build | measure | TALVMON median | baseline median | ratio | runs |"
+echo "| build | measure | TALVMON median (fastest) | baseline median (fastest) | ratio of medians | runs |"
 echo "|---|---|---:|---:|---:|---:|"
 cat "$table"
 exit "$status"
