@@ -342,10 +342,10 @@ bool PrintTables(const TableReporter& r) {
 __attribute__((noinline)) void TalvBenchOneCycle(CycleWorld& w) { w.Cycle(); }
 __attribute__((noinline)) void TalvBenchOneReplay(CycleWorld& w) { w.Replay(); }
 
-int RunOnce(const std::string& spec) {
+int RunOnce(const std::string& which) {
   Case c{};
   char position[16] = {};
-  if (std::sscanf(spec.c_str(), "%u/%u/%u/%15s", &c.letters, &c.pools, &c.disks, position) != 4)
+  if (std::sscanf(which.c_str(), "%u/%u/%u/%15s", &c.letters, &c.pools, &c.disks, position) != 4)
     return 2;
   c.position = std::strcmp(position, "first") == 0    ? kFirst
                : std::strcmp(position, "middle") == 0 ? kMiddle
