@@ -40,6 +40,8 @@ missing() {
   [ -x "$root/usr/lib/wine/wine64" ] || need+=(wine64)
   [ -x "$root/usr/lib/wine/wine" ] || need+=(wine32:i386)
   [ -f "$root/usr/src/googletest/CMakeLists.txt" ] || need+=(googletest)
+  # Google Benchmark, for the host build's benchmark (bench/).
+  [ -f "$root/usr/include/benchmark/benchmark.h" ] || need+=(libbenchmark-dev)
   have flock || need+=(util-linux)
   have python3 || need+=(python3)
   have clang++ || need+=(clang)
