@@ -4,7 +4,7 @@
 #include <new>
 
 #include "monitor/store_disk_monitor.h"
-#include "resources/string_table.h"
+#include "resources/messages.h"
 #include "service/security_descriptor.h"
 
 namespace talv {
@@ -115,7 +115,7 @@ void CServiceHost::RunService() {
   CProcessSecurityDescriptor sd(platform_.security);
   InitializeProcessSecurity(platform_.com, sd);
   RegisterClassFactories(kClassContextServer, kRegclsMultipleUse);
-  WriteEventLog(evt::kInformation, u"Service started");
+  WriteEventLog(evt::kInformation, resources::kTextServiceStarted);
   // A stop that came before this point is never followed by "running".
   if (runningAsService) ReportRunningUnlessStopping();
 
@@ -162,7 +162,7 @@ void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
   if (host->platform().scm.RegisterControlHandler(host->serviceName, ControlHandler, &handle) !=
           err::kSuccess ||
       handle == 0) {
-    host->WriteEventLog(evt::kError, u"Handler not installed");
+    host->WriteEventLog(evt::kError, resources::kTextHandlerNotInstalled);
     return;
   }
   host->statusHandle = handle;
@@ -171,7 +171,7 @@ void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
   host->ClearStatusProgress();
   host->RunService();
   host->ReportStatus(svc::kStopped);
-  host->WriteEventLog(evt::kInformation, u"Service stopped");
+  host->WriteEventLog(evt::kInformation, resources::kTextServiceStopped);
 }
 
 void ControlHandler(std::uint32_t control) {

@@ -3,7 +3,7 @@
 #include <iterator>
 
 #include "monitor/store_disk_monitor.h"
-#include "resources/string_table.h"
+#include "resources/messages.h"
 #include "shutdown/message_format.h"
 
 namespace talv {

@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "platform/sim/text.h"
-#include "resources/string_table.h"
+#include "resources/messages.h"
 
 namespace talv::sim {
 

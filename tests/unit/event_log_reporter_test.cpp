@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/sim/sim_platform.h"
+#include "resources/messages.h"
 #include "service/event_log_reporter.h"
 
 namespace talv {
@@ -23,8 +24,8 @@ class EventLogReporterTest : public ::testing::Test {
 };
 
 TEST_F(EventLogReporterTest, EachMessageIsOneEventUnderItsOwnRegistration) {
-  reporter.WriteEventLog(evt::kInformation, u"Service started");
-  reporter.WriteEventLog(evt::kError, u"Handler not installed");
+  reporter.WriteEventLog(evt::kInformation, resources::kTextServiceStarted);
+  reporter.WriteEventLog(evt::kError, resources::kTextHandlerNotInstalled);
   reporter.WriteEventLog(evt::kWarning, u"w");
   auto events = sim.eventLog.Events();
   ASSERT_EQ(events.size(), 3u);
@@ -36,7 +37,7 @@ TEST_F(EventLogReporterTest, EachMessageIsOneEventUnderItsOwnRegistration) {
     EXPECT_EQ(events[i].eventId, 0u);
     ASSERT_EQ(events[i].strings.size(), 1u);
   }
-  EXPECT_EQ(events[0].strings[0], u"Service started");
+  EXPECT_EQ(events[0].strings[0], resources::kTextServiceStarted);
   EXPECT_EQ(sim.eventLog.faults().Calls(Op::RegisterSource), 3u);
   EXPECT_EQ(sim.eventLog.faults().Calls(Op::Deregister), 3u);
   EXPECT_EQ(sim.console.Text(), u"");
@@ -44,7 +45,7 @@ TEST_F(EventLogReporterTest, EachMessageIsOneEventUnderItsOwnRegistration) {
 
 TEST_F(EventLogReporterTest, APlainProcessWritesALineAndNoEvent) {
   reporter.runningAsService = 0;
-  reporter.WriteEventLog(evt::kInformation, u"Service started");
+  reporter.WriteEventLog(evt::kInformation, resources::kTextServiceStarted);
   reporter.WriteEventLog(evt::kError, u"second");
   EXPECT_EQ(sim.console.Text(), u"Service started\nsecond\n");
   EXPECT_EQ(sim.eventLog.faults().Calls(Op::RegisterSource), 0u);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "shutdown/message_format.h"
+#include "resources/messages.h"
 
 namespace talv {
 namespace {
@@ -46,12 +47,11 @@ TEST(MessageFormatTest, PercentSignsAndOddSequences) {
 }
 
 TEST(MessageFormatTest, ShutdownTemplatesComeOutExactly) {
-  EXPECT_EQ(Format(u"TALV pool '%1' has reached Microsoft Exchange Server shutdown threshold for "
-                   u"partition %2: of < %3!d! MB free in the pool.",
+  EXPECT_EQ(Format(resources::kTextLowPoolSpace,
                    {MessageArg::Text(u"P1"), MessageArg::Text(u"E"), MessageArg::Number(10)}),
             u"TALV pool 'P1' has reached Microsoft Exchange Server shutdown threshold for "
             u"partition E: of < 10 MB free in the pool.");
-  EXPECT_EQ(Format(u"Error (%1!x!) stopping service '%2'.",
+  EXPECT_EQ(Format(resources::kTextStopFailed,
                    {MessageArg::Number(1053), MessageArg::Text(u"MSExchangeSA")}),
             u"Error (41d) stopping service 'MSExchangeSA'.");
 }

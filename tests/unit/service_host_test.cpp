@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "platform/sim/sim_platform.h"
+#include "resources/messages.h"
 #include "service/service_host.h"
 
 namespace talv {
@@ -141,7 +142,7 @@ TEST_F(ServiceHostTest, ServiceRunReportsTwoFourThreeOneAroundItsMessages) {
   sim.scm.SetStartedByScm(true);
   auto process = StartProcess();
   ASSERT_TRUE(sim.scm.WaitForReportedState(svc::kRunning, 10s));
-  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started"}))
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{resources::kTextServiceStarted}))
       << "\"Service started\" comes before the running state";
 
   // A control other than stop changes nothing.
@@ -164,7 +165,7 @@ TEST_F(ServiceHostTest, ServiceRunReportsTwoFourThreeOneAroundItsMessages) {
   auto statuses = sim.scm.Statuses();
   EXPECT_EQ(statuses[2].thread, sim.scm.DispatcherThread()) << "stop pending comes from the handler";
   EXPECT_EQ(statuses[3].thread, sim.scm.ServiceThread());
-  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{resources::kTextServiceStarted, resources::kTextServiceStopped}));
   for (const auto& e : sim.eventLog.Events()) {
     EXPECT_EQ(e.type, evt::kInformation);
     EXPECT_EQ(e.source, u"TALV Wardstone");
@@ -194,7 +195,7 @@ TEST_F(ServiceHostTest, TheProcessEndsOnlyAfterServiceStoppedIsWritten) {
       << "the process entry returned while the service thread was still writing";
   sim.eventLog.ReleaseReports();
   ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{resources::kTextServiceStarted, resources::kTextServiceStopped}));
 }
 
 TEST_F(ServiceHostTest, AStopBeforeTheRunningReportGivesTwoThreeOne) {
@@ -211,7 +212,7 @@ TEST_F(ServiceHostTest, AStopBeforeTheRunningReportGivesTwoThreeOne) {
   sim.eventLog.ReleaseReports();
   ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 3, 1}));
-  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{u"Service started", u"Service stopped"}));
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{resources::kTextServiceStarted, resources::kTextServiceStopped}));
 }
 
 TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredWritesOneMessageOnly) {
@@ -222,7 +223,7 @@ TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredWritesOneMessageOnly) {
   ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(process.get(), 0);
   ASSERT_EQ(sim.eventLog.Events().size(), 1u);
-  EXPECT_EQ(sim.eventLog.Events()[0].strings[0], u"Handler not installed");
+  EXPECT_EQ(sim.eventLog.Events()[0].strings[0], resources::kTextHandlerNotInstalled);
   EXPECT_EQ(sim.eventLog.Events()[0].type, evt::kError);
   EXPECT_TRUE(sim.scm.Statuses().empty());
   EXPECT_TRUE(sim.com.Calls().empty()) << "the run step is never entered";
@@ -252,7 +253,7 @@ TEST_F(ServiceHostTest, PlainProcessWithoutLocalServiceWritesToStandardOutput) {
   EXPECT_EQ(sim.windowing.PostThreadMessage(host.runThreadId, wm::kQuit, 0, 0), 0u);
   ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(process.get(), 0);
-  EXPECT_EQ(sim.console.Text(), u"Service started\n");
+  EXPECT_EQ(sim.console.Text(), std::u16string(resources::kTextServiceStarted) + u"\n");
   EXPECT_TRUE(sim.eventLog.Events().empty());
   EXPECT_TRUE(sim.scm.Statuses().empty());
   EXPECT_EQ(sim.scm.faults().Calls(SimServiceManager::Op::StartDispatcher), 0u);
@@ -269,7 +270,7 @@ TEST_F(ServiceHostTest, DispatcherThatCannotBeReachedFallsBackToAPlainProcess) {
   ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
   EXPECT_EQ(sim.scm.faults().Calls(SimServiceManager::Op::StartDispatcher), 1u);
   EXPECT_EQ(host.runningAsService, 0);
-  EXPECT_EQ(sim.console.Text(), u"Service started\n");
+  EXPECT_EQ(sim.console.Text(), std::u16string(resources::kTextServiceStarted) + u"\n");
 }
 
 TEST_F(ServiceHostTest, StopBeforeTheLoopCanTakeMessagesIsNotLost) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/sim/sim_system.h"
+#include "resources/messages.h"
 
 namespace talv::sim {
 namespace {
@@ -38,14 +39,7 @@ TEST_F(SimSystemTest, SleepMovesTheVirtualClockAndRunsWhatFallsDue) {
 }
 
 TEST_F(SimSystemTest, StringTableHoldsTheExecutablesTexts) {
-  EXPECT_EQ(Load(100), u"TALVMON");
-  EXPECT_EQ(Load(101), u"TALV Wardstone");
-  EXPECT_EQ(Load(102),
-            u"TALV pool '%1' has reached Microsoft Exchange Server shutdown threshold for "
-            u"partition %2: of < %3!d! MB free in the pool.");
-  EXPECT_EQ(Load(103), u"TALV Wardstone will now stop Microsoft Exchange Server.");
-  EXPECT_EQ(Load(104), u"Error (%1!x!) stopping service '%2'.");
-  EXPECT_EQ(Load(105), u"TALV Wardstone has completed the shutdown of Microsoft Exchange.");
+  for (const auto& e : resources::kStringTable) EXPECT_EQ(Load(e.id), e.text) << e.id;
   char16_t buf[8];
   EXPECT_EQ(s.LoadString(SimSystem::kExecutable, 100, buf, 8), 7)
       << "the executable's own handle reads the same table";

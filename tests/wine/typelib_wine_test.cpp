@@ -1,7 +1,8 @@
-// The type library that talvmon.exe carries, read by Wine's LoadTypeLib,
-// and registered and unregistered through the program's own operations over
-// the real adapters: what Wine wrote under HKCR\TypeLib, and that it is all
-// gone again afterwards.
+// The resources that talvmon.exe carries. Its string table, loaded from the
+// built executable, is the one the code and the simulator use. Its type
+// library, read by Wine's LoadTypeLib, is registered and unregistered through
+// the program's own operations over the real adapters: what Wine wrote under
+// HKCR\TypeLib, and that it is all gone again afterwards.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,6 +11,7 @@
 #include "platform/win32/windows_fence.h"
 #include "registration/registry_script.h"
 #include "registration/type_library.h"
+#include "resources/messages.h"
 #include "service/server_module.h"
 
 namespace talv {
@@ -31,6 +33,25 @@ std::u16string TalvmonPath() {
   wchar_t full[MAX_PATH] = {};
   DWORD m = GetFullPathNameW(relative.c_str(), MAX_PATH, full, nullptr);
   return std::u16string(U(full), m);
+}
+
+// Every string of the built executable, and no other in its range, is the
+// text of resources/messages.h.
+TEST(ExecutableStringsTest, TheStringTableIsTheMessageSource) {
+  std::u16string path = TalvmonPath();
+  HMODULE exe = LoadLibraryExW(W(path.c_str()), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(exe, nullptr) << "talvmon.exe is built beside the tests";
+  for (const auto& e : resources::kStringTable) {
+    wchar_t text[400] = {};
+    int n = LoadStringW(exe, e.id, text, 400);
+    EXPECT_EQ(std::u16string(U(text), n), e.text) << e.id;
+  }
+  const std::uint32_t last = resources::kStringTable[std::size(resources::kStringTable) - 1].id;
+  for (std::uint32_t id : {resources::kStringTable[0].id - 1, last + 1}) {
+    wchar_t text[8] = {};
+    EXPECT_EQ(LoadStringW(exe, id, text, 8), 0) << id;
+  }
+  FreeLibrary(exe);
 }
 
 class TypeLibWineTest : public ::testing::Test {
