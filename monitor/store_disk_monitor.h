@@ -2,6 +2,16 @@
 // cycle looks up the storage pool behind every distinct drive letter of the
 // Exchange locations, warns for each letter whose pool is below the
 // threshold, and then shuts Exchange down once if any pool was low.
+//
+// One class, three files, each declaration grouped under the file that
+// implements it:
+//   monitor/store_disk_monitor.cpp   the window, its timer and the cycle,
+//                                    the settings
+//   shutdown/pool_lookup.cpp         the storage driver check, the storage
+//                                    library's binding and calls, the pool
+//                                    lookup and the free-space test
+//   shutdown/exchange_shutdown.cpp   the messages, the Exchange services'
+//                                    state and shutdown, the cluster path
 #pragma once
 
 #include <cstddef>
@@ -34,9 +44,11 @@ class CStoreDiskMonitor : public CWnd {
   // at (-1, -1), 1 by 1, child id 1, titled "TALVWardstone".
   static WindowCreateParams DefaultCreateParams(Windowing& windowing);
 
-  // --- stage operations of the cycle -----------------------------------
+  // --- monitor/store_disk_monitor.cpp ----------------------------------
   // Settings from the registry into m_nCheckIntervalSec and m_nThresholdMB.
   void ReadSettings();
+
+  // --- shutdown/pool_lookup.cpp ----------------------------------------
   // True when the SCM opens and the named service opens in it (access 0x34).
   bool IsDriverServicePresent(const char16_t* serviceName);
   // True when a virtual disk mounted at `letter` (A-Z in any case) was found;
@@ -46,6 +58,8 @@ class CStoreDiskMonitor : public CWnd {
   // True when the pool's information was read and its free MB is below
   // m_nThresholdMB.
   bool IsPoolBelowThreshold(const char16_t* poolName);
+
+  // --- shutdown/exchange_shutdown.cpp ----------------------------------
   // Message 102 for the pool and letter, if Exchange is running.
   void ReportLowPoolSpace(const char16_t* poolName, char16_t letter);
   // Stops Exchange (cluster resource or the fourteen services) if it runs;
@@ -78,6 +92,7 @@ class CStoreDiskMonitor : public CWnd {
   std::int32_t m_bChecking = 0;
 
  protected:
+  // --- monitor/store_disk_monitor.cpp ----------------------------------
   const MessageMapEntry* GetMessageMap() const override;
 
   int OnCreate(std::intptr_t createParams);
@@ -90,6 +105,7 @@ class CStoreDiskMonitor : public CWnd {
   static std::intptr_t DestroyMsg(CWnd& w, std::uintptr_t wParam, std::intptr_t lParam);
   static std::intptr_t TimerMsg(CWnd& w, std::uintptr_t wParam, std::intptr_t lParam);
 
+  // --- shutdown/pool_lookup.cpp ----------------------------------------
   // The storage library's entry points, bound on first need; false (and
   // nothing held) while the library or one of its names is missing.
   bool BindStorageApi();
@@ -98,6 +114,7 @@ class CStoreDiskMonitor : public CWnd {
                                  std::uint32_t* size, std::uint32_t* count);
   std::uint32_t CallGetResourceInfo(const void* resource, std::uint32_t type,
                                     const void* subresource, std::uint32_t size, void* record);
+  // --- shutdown/exchange_shutdown.cpp ----------------------------------
   // Writes string-table text `id`, formatted with `args`, as one event.
   void WriteMessage(std::uint32_t id, std::uint16_t type, const MessageArg* args,
                     std::size_t argCount);

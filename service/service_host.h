@@ -27,6 +27,7 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   explicit CServiceHost(Platform& platform);
   ~CServiceHost() override;
 
+  // --- service/service_host.cpp ---------------------------------------
   // Server module, names from the string table, status defaults.
   void Setup(ClassTableEntry* classTable, ModuleHandle instance, std::uint32_t serviceNameId);
   // Hands ServiceEntry to the dispatcher, or runs the monitor as a plain
@@ -44,7 +45,14 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   // Clears exit code, check point and wait hint of the status record, in
   // one step under the lock.
   void ClearStatusProgress();
+  // A copy of the status record, taken consistently.
+  ServiceStatus Status() const;
+  void SetStatus(const ServiceStatus& s);
+  Platform& platform() { return platform_; }
+  CStoreDiskMonitor* monitor() const { return monitor_.get(); }
+  static CServiceHost* Instance();
 
+  // --- registration/registration_commands.cpp ------------------------------
   // Registration commands; their result is the process exit code.
   virtual HResult RegisterProgram(bool registerTypeLib, bool asService);
   virtual HResult UnregisterProgram();
@@ -52,13 +60,6 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   bool IsServiceInstalled();
   bool InstallService();
   bool UninstallService();
-
-  // A copy of the status record, taken consistently.
-  ServiceStatus Status() const;
-  void SetStatus(const ServiceStatus& s);
-  Platform& platform() { return platform_; }
-  CStoreDiskMonitor* monitor() const { return monitor_.get(); }
-  static CServiceHost* Instance();
 
   char16_t serviceName[kServiceNameUnits] = {};
   std::atomic<StatusHandle> statusHandle{0};
@@ -70,12 +71,15 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
  private:
   friend void ControlHandler(std::uint32_t control);
   friend void ServiceEntry(std::uint32_t argc, char16_t** argv);
+  // --- service/service_host.cpp ---------------------------------------
   // Marks the service thread inside ServiceEntry or out of it.
   void SetInServiceEntry(bool inside);
   // Waits until no thread is inside ServiceEntry, at most `ms` milliseconds.
   void WaitForServiceEntryToEnd(std::uint32_t ms);
+  // --- registration/registration_commands.cpp ------------------------------
   // A message box with the service name as caption, OK only.
   void ShowMessage(const char16_t* text);
+
   Platform& platform_;
   // Both the run thread and the handler's thread report states.
   mutable std::mutex statusLock_;
@@ -88,6 +92,7 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   std::unique_ptr<CStoreDiskMonitor> monitor_;
 };
 
+// --- service/service_host.cpp -----------------------------------------
 // The service main function: handler, start pending, the run, stopped.
 void ServiceEntry(std::uint32_t argc, char16_t** argv);
 // The control handler: only a stop control is acted on.
