@@ -40,6 +40,7 @@ missing() {
   [ -x "$root/usr/lib/wine/wine64" ] || need+=(wine64)
   [ -x "$root/usr/lib/wine/wine" ] || need+=(wine32:i386)
   [ -f "$root/usr/src/googletest/CMakeLists.txt" ] || need+=(googletest)
+  have wixl || need+=(wixl)
   have flock || need+=(util-linux)
   have python3 || need+=(python3)
   have clang++ || need+=(clang)
