@@ -77,7 +77,9 @@ after=$(scn_reg query "$PARAMETERS" 2>/dev/null | tr -d '\r' | grep REG_ | sort)
 echo "settings kept:"
 echo "$after"
 # The lower version is gone from the installed products: one entry is left.
-products=$(scn_reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall' /s 2>/dev/null |
+uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+[ "$arch" = x86 ] && uninstall='HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Uninstall'
+products=$(scn_reg query "$uninstall" /s 2>/dev/null |
   tr -d '\r' | grep -c 'DisplayName    REG_SZ    TALV Wardstone')
 expect "installed products named TALV Wardstone" "$products" 1
 
