@@ -5,6 +5,8 @@
 # that ship are then copied side by side, named by their Windows:
 #   build/release/x64/talvmon.exe   for 64-bit Windows (x86-64)
 #   build/release/x86/talvmon.exe   for 32-bit Windows
+# and each Windows build's Windows Installer package (made with wixl) beside
+# them: build/release/talvmon-x64.msi and build/release/talvmon-x86.msi.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -22,4 +24,5 @@ for pair in win64:mingw-x86_64.cmake:x64 win32:mingw-i686.cmake:x86; do
   cmake --build "build/$dir" -j "$jobs"
   mkdir -p "build/release/$arch"
   cp "build/$dir/bin/talvmon.exe" "build/release/$arch/talvmon.exe"
+  cp "build/$dir/package/talvmon-$arch.msi" "build/release/talvmon-$arch.msi"
 done

@@ -42,6 +42,8 @@ missing() {
   [ -f "$root/usr/src/googletest/CMakeLists.txt" ] || need+=(googletest)
   # Google Benchmark, for the host build's benchmark (bench/).
   [ -f "$root/usr/include/benchmark/benchmark.h" ] || need+=(libbenchmark-dev)
+  # The Windows Installer packages.
+  have wixl || need+=(wixl)
   have flock || need+=(util-linux)
   have python3 || need+=(python3)
   have clang++ || need+=(clang)
