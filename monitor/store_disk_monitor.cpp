@@ -91,7 +91,7 @@ void CStoreDiskMonitor::OnTimer(std::uintptr_t timerId) {
   bool anyLow = false;
 
   char16_t letters[kLetterRoom];
-  char16_t poolName[kPoolNameUnits];
+  char16_t poolName[kPoolNameUnits] = {};
   // Only the fifteen Exchange reads fill the set, so its distinct letters
   // and their terminator always fit; a set that could overflow is not looked at.
   std::size_t n = m_paths.size() < kLetterRoom ? m_paths.CollectDriveLetters(letters) : 0;
