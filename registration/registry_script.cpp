@@ -47,6 +47,10 @@ bool HasBackslash(const char16_t* s) {
   return false;
 }
 
+// A key entry names one subkey: a path, or an empty name (which would open
+// or delete the parent itself, NoRemove or not), is a syntax error.
+bool IsBadKeyName(const char16_t* s) { return *s == 0 || HasBackslash(s); }
+
 // Keys that a forced removal never deletes: other programs' classes and
 // type libraries live below them.
 bool IsProtectedKeyName(const char16_t* name) {
@@ -430,7 +434,7 @@ HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (HasBackslash(token)) return hr::kDispException;
+    if (IsBadKeyName(token)) return hr::kDispException;
     if ((forceRemove || deleteOnly) && !IsProtectedKeyName(token))
       DeleteKeyTree(registry_, parent, token);
     if (deleteOnly) {
@@ -501,7 +505,7 @@ HResult CRegistryScriptParser::SkipBlock(char16_t* token) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (HasBackslash(token)) return hr::kDispException;
+    if (IsBadKeyName(token)) return hr::kDispException;
     hr = NextToken(token);
     if (Failed(hr)) return hr;
     hr = SkipAssignment(token);  // a nested block in hand is counted above
@@ -542,7 +546,7 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (HasBackslash(token)) return hr::kDispException;
+    if (IsBadKeyName(token)) return hr::kDispException;
 
     // Recovery: the key is not there, so nothing of this entry is deleted.
     bool entryRecovery = recovery;
