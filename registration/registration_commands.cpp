@@ -27,7 +27,9 @@ WinError SetString(Registry& registry, RegKey key, const char16_t* name, const c
   return registry.SetValue(key, name, reg::kSz, text, (units + 1) * sizeof(char16_t));
 }
 
-RegistryScriptPorts ScriptPorts(Platform& p) { return RegistryScriptPorts{p.registry, p.system, p.resources}; }
+RegistryScriptPorts ScriptPorts(Platform& p) {
+  return RegistryScriptPorts{p.registry, p.system, p.resources, &p.libraries};
+}
 
 // Whether the service can be opened, told apart from a manager that cannot
 // be opened at all (no administrator rights): that is not "nothing installed".

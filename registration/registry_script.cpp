@@ -364,7 +364,12 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
     registry_.SetValue(key, valueName, reg::kSz, valueToken_,
                        static_cast<std::uint32_t>((length + 1) * sizeof(char16_t)));
   } else if (type == reg::kDword) {
-    std::uint32_t v = DwordFromText(valueToken_);
+    std::uint32_t v = 0;
+    if (varUI4FromStr_ == nullptr) {
+      v = DwordFromText(valueToken_);
+    } else if (Failed(varUI4FromStr_(valueToken_, 0, 0, &v))) {
+      v = 0;
+    }
     registry_.SetValue(key, valueName, reg::kDword, &v, sizeof v);
   } else {
     if (length % 2 != 0) return hr::kFail;
@@ -659,6 +664,7 @@ HResult CRegistryScript::AddReplacement(const char16_t* name, const char16_t* va
 
 HResult CRegistryScript::RunScriptText(const char16_t* text, ScriptDirection direction) {
   CRegistryScriptParser parser(registry_, replacements_, memory_);
+  parser.SetNumberConversion(varUI4FromStr_);
   char16_t* expanded = nullptr;
   HResult hr = parser.PreprocessText(text, &expanded);
   if (Failed(hr)) return hr;
@@ -737,6 +743,14 @@ HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle modul
   for (const ScriptReplacement* r = extra; r != nullptr && r->name != nullptr; ++r) {
     hr = script.AddReplacement(r->name, r->value);
     if (Failed(hr)) return hr;
+  }
+  // Held for the run; without the library or its export the own
+  // conversion stands in.
+  UniqueLibrary automation;
+  if (ports.libraries != nullptr &&
+      automation.Load(*ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
+    script.SetNumberConversion(reinterpret_cast<VarUI4FromStrFn>(
+        ports.libraries->GetProc(automation.get(), tlb::kVarUI4FromStrExport)));
   }
   return script.RunScriptResource(path, resourceId, u"REGISTRY", direction);
 }
