@@ -1,6 +1,7 @@
 #include "monitor/store_disk_monitor.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "monitor/settings.h"
 
@@ -98,6 +99,9 @@ void CStoreDiskMonitor::OnTimer(std::uintptr_t timerId) {
   if (n != 0) {
     letters[n] = 0;
     for (std::size_t i = 0; i < n; ++i) {
+      // The name goes back to the library as a resource: cleared for each
+      // letter, nothing of the stack or of the letter before follows it.
+      std::fill(std::begin(poolName), std::end(poolName), char16_t{0});
       if (!FindPoolForDrive(letters[i], poolName)) continue;
       if (!IsPoolBelowThreshold(poolName)) continue;
       ReportLowPoolSpace(poolName, letters[i]);

@@ -147,9 +147,7 @@ bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
         if (c == 0) break;
         poolName[n] = c;
       }
-      // The rest of the buffer is cleared: it goes back to the library as
-      // a resource name, and nothing stale rides behind the terminator.
-      for (; n < kPoolNameUnits; ++n) poolName[n] = 0;
+      poolName[n] = 0;
       return true;
     }
   }

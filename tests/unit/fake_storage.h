@@ -74,6 +74,8 @@ class FakeStorage {
   std::uint32_t unwrittenEntries = 0;
   // Names fill the whole 66-byte entry, with no terminator.
   bool unterminatedEntries = false;
+  // Pool information calls record all 66 bytes of the name passed.
+  bool poolNameBytes = false;
   // An information call writes this many bytes (at least the 352 it is given).
   std::uint32_t infoWriteBytes = zv::kRecordBytes;
 
@@ -185,8 +187,8 @@ class FakeStorage {
   std::uint32_t DoInfo(const void* resource, std::uint32_t type, const void* subresource,
                        std::uint32_t size, void* record) {
     calls.push_back({StorageCall::kInfo, NameAt(resource), type, size, NameAt(subresource),
-                     // A pool's name may be any caller's text: only entries are read whole.
-                     type == zv::kPool ? std::vector<std::uint8_t>{} : BytesAt(resource),
+                     // A pool's name may be any caller's text: read whole only when asked.
+                     type == zv::kPool && !poolNameBytes ? std::vector<std::uint8_t>{} : BytesAt(resource),
                      BytesAt(subresource)});
     if (size != zv::kRecordBytes) return 0x20000003;
     auto* r = static_cast<std::uint8_t*>(record);
