@@ -1,6 +1,7 @@
 #include "monitor/store_disk_monitor.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "monitor/settings.h"
 
@@ -91,13 +92,16 @@ void CStoreDiskMonitor::OnTimer(std::uintptr_t timerId) {
   bool anyLow = false;
 
   char16_t letters[kLetterRoom];
-  char16_t poolName[kPoolNameUnits];
+  char16_t poolName[kPoolNameUnits] = {};
   // Only the fifteen Exchange reads fill the set, so its distinct letters
   // and their terminator always fit; a set that could overflow is not looked at.
   std::size_t n = m_paths.size() < kLetterRoom ? m_paths.CollectDriveLetters(letters) : 0;
   if (n != 0) {
     letters[n] = 0;
     for (std::size_t i = 0; i < n; ++i) {
+      // The name goes back to the library as a resource: cleared for each
+      // letter, nothing of the stack or of the letter before follows it.
+      std::fill(std::begin(poolName), std::end(poolName), char16_t{0});
       if (!FindPoolForDrive(letters[i], poolName)) continue;
       if (!IsPoolBelowThreshold(poolName)) continue;
       ReportLowPoolSpace(poolName, letters[i]);

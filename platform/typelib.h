@@ -51,12 +51,18 @@ inline constexpr HResult kElementNotFound = 0x8002802Bu;   // TYPE_E_ELEMENTNOTF
 // The library and export that remove a registration.
 inline constexpr const char16_t* kOleAutomationLibrary = u"oleaut32.dll";
 inline constexpr const char* kUnRegisterTypeLibExport = "UnRegisterTypeLib";
+// The export that converts a registry script's number text.
+inline constexpr const char* kVarUI4FromStrExport = "VarUI4FromStr";
 }  // namespace tlb
 
 // UnRegisterTypeLib(library identifier, major, minor, locale, system kind).
 using UnRegisterTypeLibFn = HResult(TALV_WINAPI*)(const Guid& libid, std::uint16_t major,
                                                   std::uint16_t minor, std::uint32_t lcid,
                                                   std::int32_t syskind);
+
+// VarUI4FromStr(text, locale, flags, out): S_OK with *out, or a failure status.
+using VarUI4FromStrFn = HResult(TALV_WINAPI*)(const char16_t* text, std::uint32_t lcid,
+                                              std::uint32_t flags, std::uint32_t* out);
 
 class TypeLibraries {
  public:

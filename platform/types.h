@@ -31,6 +31,7 @@ inline constexpr WinError kFileNotFound = 2;
 inline constexpr WinError kPathNotFound = 3;
 inline constexpr WinError kAccessDenied = 5;
 inline constexpr WinError kInvalidHandle = 6;
+inline constexpr WinError kGenFailure = 31;
 inline constexpr WinError kNotEnoughMemory = 8;
 inline constexpr WinError kOutOfMemory = 14;
 inline constexpr WinError kInvalidParameter = 87;

@@ -3,6 +3,10 @@
 // install or delete the TALVMON service and register or unregister the type
 // library. Failures to reach the Service Control Manager are shown in
 // message boxes; nothing goes to the event log in these runs.
+#include <string>
+#include <vector>
+
+#include "monitor/settings.h"
 #include "registration/registry_script.h"
 #include "registration/type_library.h"
 #include "service/service_host.h"
@@ -23,7 +27,77 @@ WinError SetString(Registry& registry, RegKey key, const char16_t* name, const c
   return registry.SetValue(key, name, reg::kSz, text, (units + 1) * sizeof(char16_t));
 }
 
-RegistryScriptPorts ScriptPorts(Platform& p) { return RegistryScriptPorts{p.registry, p.system, p.resources}; }
+RegistryScriptPorts ScriptPorts(Platform& p) {
+  return RegistryScriptPorts{p.registry, p.system, p.resources, &p.libraries};
+}
+
+// Whether the service can be opened, told apart from a manager that cannot
+// be opened at all (no administrator rights): that is not "nothing installed".
+enum class Presence { kInstalled, kAbsent, kNoManager };
+
+Presence ServicePresence(ServiceManager& scm, const char16_t* name) {
+  UniqueScHandle manager;
+  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return Presence::kNoManager;
+  UniqueScHandle service;
+  return service.OpenService(scm, manager.get(), name, svc::kQueryConfig) == err::kSuccess
+             ? Presence::kInstalled
+             : Presence::kAbsent;
+}
+
+// A deleted service that still runs stays in the manager, marked for
+// deletion, until its process has ended; only then can it be created anew.
+constexpr std::uint32_t kGonePollMs = 250;
+constexpr std::uint32_t kGonePolls = 120;  // 30 seconds
+
+bool WaitUntilGone(Platform& p, const char16_t* name) {
+  for (std::uint32_t poll = 0;; ++poll) {
+    if (ServicePresence(p.scm, name) != Presence::kInstalled) return true;
+    if (poll == kGonePolls) return false;
+    p.system.Sleep(kGonePollMs);
+  }
+}
+
+// The administrator's settings live below the service's own key, which
+// goes with the service: they are read before a reinstall deletes it and
+// written back, unchanged, once the new service exists.
+struct SavedValue {
+  std::u16string name;
+  std::uint32_t type = 0;
+  std::vector<std::uint8_t> data;
+};
+
+std::vector<SavedValue> ReadSettingsValues(Registry& registry) {
+  std::vector<SavedValue> out;
+  UniqueKey key;
+  if (key.Open(registry, reg::kLocalMachine, kSettingsKey, reg::kRead) != err::kSuccess) return out;
+  constexpr std::uint32_t kNameRoom = 16384;  // the longest value name and its terminator
+  std::vector<char16_t> name(kNameRoom);
+  std::vector<std::uint8_t> data(256);
+  for (std::uint32_t index = 0;;) {
+    std::uint32_t nameLength = kNameRoom;
+    std::uint32_t type = 0;
+    std::uint32_t size = static_cast<std::uint32_t>(data.size());
+    WinError e = registry.EnumValue(key.get(), index, name.data(), &nameLength, &type, data.data(), &size);
+    if (e == err::kMoreData && size > data.size()) {
+      data.resize(size);
+      continue;  // the same index again, with room for its data
+    }
+    if (e != err::kSuccess) break;
+    out.push_back(SavedValue{std::u16string(name.data(), nameLength), type,
+                             std::vector<std::uint8_t>(data.begin(), data.begin() + size)});
+    ++index;
+  }
+  return out;
+}
+
+void WriteSettingsValues(Registry& registry, const std::vector<SavedValue>& values) {
+  if (values.empty()) return;
+  UniqueKey key;
+  if (key.Create(registry, reg::kLocalMachine, kSettingsKey, reg::kWrite) != err::kSuccess) return;
+  for (const SavedValue& v : values)
+    registry.SetValue(key.get(), v.name.c_str(), v.type, v.data.data(),
+                      static_cast<std::uint32_t>(v.data.size()));
+}
 
 }  // namespace
 
@@ -32,15 +106,16 @@ void CServiceHost::ShowMessage(const char16_t* text) {
 }
 
 bool CServiceHost::IsServiceInstalled() {
-  UniqueScHandle manager;
-  if (manager.OpenManager(platform_.scm, svc::kManagerAllAccess) != err::kSuccess) return false;
-  UniqueScHandle service;
-  return service.OpenService(platform_.scm, manager.get(), serviceName, svc::kQueryConfig) ==
-         err::kSuccess;
+  return ServicePresence(platform_.scm, serviceName) == Presence::kInstalled;
 }
 
 bool CServiceHost::InstallService() {
-  if (IsServiceInstalled()) return true;
+  Presence presence = ServicePresence(platform_.scm, serviceName);
+  if (presence == Presence::kInstalled) return true;
+  if (presence == Presence::kNoManager) {
+    ShowMessage(u"Couldn't open service manager");
+    return false;
+  }
   UniqueScHandle manager;
   if (manager.OpenManager(platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
     ShowMessage(u"Couldn't open service manager");
@@ -75,7 +150,8 @@ bool CServiceHost::InstallService() {
 }
 
 bool CServiceHost::UninstallService() {
-  if (!IsServiceInstalled()) return true;
+  Presence presence = ServicePresence(platform_.scm, serviceName);
+  if (presence == Presence::kAbsent) return true;
   UniqueScHandle manager;
   if (manager.OpenManager(platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
     ShowMessage(u"Couldn't open service manager");
@@ -103,7 +179,9 @@ bool CServiceHost::UninstallService() {
 HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
   HResult hr = platform_.com.CoInitialize();
   if (com::Failed(hr)) return hr;
-  UninstallService();
+  std::vector<SavedValue> settings;
+  if (asService) settings = ReadSettingsValues(platform_.registry);
+  const bool removed = UninstallService();
   ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
                       ScriptDirection::kRegister);
 
@@ -124,7 +202,12 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
     if (asService) {
       SetString(platform_.registry, identity.get(), u"LocalService", kLocalService);
       SetString(platform_.registry, identity.get(), u"ServiceParameters", kServiceParameters);
-      InstallService();
+      // A running service was only marked for deletion: the new one can be
+      // created once the old one's process has ended.
+      if (removed && !WaitUntilGone(platform_, serviceName))
+        ShowMessage(u"Couldn't create service");
+      else if (InstallService())
+        WriteSettingsValues(platform_.registry, settings);
     }
     result = RegisterModuleClasses(TypeLibraryPorts(platform_), *this, registerTypeLib, nullptr);
   }

@@ -47,6 +47,10 @@ bool HasBackslash(const char16_t* s) {
   return false;
 }
 
+// A key entry names one subkey: a path, or an empty name (which would open
+// or delete the parent itself, NoRemove or not), is a syntax error.
+bool IsBadKeyName(const char16_t* s) { return *s == 0 || HasBackslash(s); }
+
 // Keys that a forced removal never deletes: other programs' classes and
 // type libraries live below them.
 bool IsProtectedKeyName(const char16_t* name) {
@@ -360,7 +364,12 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
     registry_.SetValue(key, valueName, reg::kSz, valueToken_,
                        static_cast<std::uint32_t>((length + 1) * sizeof(char16_t)));
   } else if (type == reg::kDword) {
-    std::uint32_t v = DwordFromText(valueToken_);
+    std::uint32_t v = 0;
+    if (varUI4FromStr_ == nullptr) {
+      v = DwordFromText(valueToken_);
+    } else if (Failed(varUI4FromStr_(valueToken_, 0, 0, &v))) {
+      v = 0;
+    }
     registry_.SetValue(key, valueName, reg::kDword, &v, sizeof v);
   } else {
     if (length % 2 != 0) return hr::kFail;
@@ -430,7 +439,7 @@ HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (HasBackslash(token)) return hr::kDispException;
+    if (IsBadKeyName(token)) return hr::kDispException;
     if ((forceRemove || deleteOnly) && !IsProtectedKeyName(token))
       DeleteKeyTree(registry_, parent, token);
     if (deleteOnly) {
@@ -501,7 +510,7 @@ HResult CRegistryScriptParser::SkipBlock(char16_t* token) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (HasBackslash(token)) return hr::kDispException;
+    if (IsBadKeyName(token)) return hr::kDispException;
     hr = NextToken(token);
     if (Failed(hr)) return hr;
     hr = SkipAssignment(token);  // a nested block in hand is counted above
@@ -542,7 +551,7 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (HasBackslash(token)) return hr::kDispException;
+    if (IsBadKeyName(token)) return hr::kDispException;
 
     // Recovery: the key is not there, so nothing of this entry is deleted.
     bool entryRecovery = recovery;
@@ -655,6 +664,7 @@ HResult CRegistryScript::AddReplacement(const char16_t* name, const char16_t* va
 
 HResult CRegistryScript::RunScriptText(const char16_t* text, ScriptDirection direction) {
   CRegistryScriptParser parser(registry_, replacements_, memory_);
+  parser.SetNumberConversion(varUI4FromStr_);
   char16_t* expanded = nullptr;
   HResult hr = parser.PreprocessText(text, &expanded);
   if (Failed(hr)) return hr;
@@ -733,6 +743,14 @@ HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle modul
   for (const ScriptReplacement* r = extra; r != nullptr && r->name != nullptr; ++r) {
     hr = script.AddReplacement(r->name, r->value);
     if (Failed(hr)) return hr;
+  }
+  // Held for the run; without the library or its export the own
+  // conversion stands in.
+  UniqueLibrary automation;
+  if (ports.libraries != nullptr &&
+      automation.Load(*ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
+    script.SetNumberConversion(reinterpret_cast<VarUI4FromStrFn>(
+        ports.libraries->GetProc(automation.get(), tlb::kVarUI4FromStrExport)));
   }
   return script.RunScriptResource(path, resourceId, u"REGISTRY", direction);
 }

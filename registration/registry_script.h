@@ -15,9 +15,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/library.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/system.h"
+#include "platform/typelib.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -128,6 +130,9 @@ class CRegistryScriptParser {
   // 4294967295. Anything else (empty text, other characters, overflow)
   // gives 0, which is what is then written.
   static std::uint32_t DwordFromText(const char16_t* text);
+  // Numbers are converted with the platform's VarUI4FromStr when it is
+  // given (null: DwordFromText); a failed conversion writes 0 either way.
+  void SetNumberConversion(VarUI4FromStrFn convert) { varUI4FromStr_ = convert; }
 
  private:
   HResult RegisterBlock(char16_t* token, RegKey parent);
@@ -138,6 +143,7 @@ class CRegistryScriptParser {
   Registry& registry_;
   const CReplacementMap& replacements_;
   ScriptMemory& memory_;
+  VarUI4FromStrFn varUI4FromStr_ = nullptr;
   const char16_t* cursor_ = nullptr;
   unsigned depth_ = 0;
   // Working buffers of one Interpret: the current token, the type and value
@@ -166,6 +172,8 @@ class CRegistryScript {
   HResult RunScriptText(const char16_t* text, ScriptDirection direction);
 
   const CReplacementMap& replacements() const { return replacements_; }
+  // See CRegistryScriptParser::SetNumberConversion.
+  void SetNumberConversion(VarUI4FromStrFn convert) { varUI4FromStr_ = convert; }
 
  private:
   Registry& registry_;
@@ -173,6 +181,7 @@ class CRegistryScript {
   ModuleResources& resources_;
   ScriptMemory& memory_;
   CReplacementMap replacements_;
+  VarUI4FromStrFn varUI4FromStr_ = nullptr;
 };
 
 // The ports that applying a carried script needs.
@@ -180,6 +189,8 @@ struct RegistryScriptPorts {
   Registry& registry;
   System& system;
   ModuleResources& resources;
+  // Where "oleaut32.dll" with VarUI4FromStr is looked for (null: nowhere).
+  Libraries* libraries = nullptr;
 };
 
 // One extra replacement variable; a list of them ends with a null name.
@@ -193,7 +204,8 @@ struct ScriptReplacement {
 // module's path (the short form for the executable itself), apostrophes
 // doubled. A path that cannot be had gives the platform error as a COM
 // status (122 when it does not fit 260 units); a short form that does not
-// fit gives E_OUTOFMEMORY.
+// fit gives E_OUTOFMEMORY. Numbers go through "oleaut32.dll"'s VarUI4FromStr
+// where the libraries have it, else through DwordFromText.
 HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle moduleInstance,
                             std::uint16_t resourceId, ScriptDirection direction,
                             const ScriptReplacement* extra = nullptr,

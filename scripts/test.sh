@@ -41,7 +41,7 @@ run_ctest build/win64 4
 echo "== Windows tests under Wine: x86 build =="
 run_ctest build/win32 4
 
-echo "== fuzzing the registry script interpreter (${TALV_FUZZ_SECONDS:-60} s) =="
+echo "== fuzzing the registry script interpreter and the pool lookup (${TALV_FUZZ_SECONDS:-60} s in all) =="
 if bash scripts/fuzz.sh "${TALV_FUZZ_SECONDS:-60}"; then
   passed=$((passed + 1))
 else

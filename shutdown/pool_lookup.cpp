@@ -81,7 +81,7 @@ namespace {
 // buffer of that size. The probe's entry is never used.
 template <typename ListFn>
 bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, ResourceList* out) {
-  std::uint8_t probe[zv::kEntryBytes];
+  std::uint8_t probe[zv::kEntryBytes] = {};
   std::uint32_t size = zv::kEntryBytes;
   std::uint32_t count = 0;
   std::uint32_t status = list(parent, type, probe, &size, &count);
@@ -90,12 +90,28 @@ bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, Resour
   } else if (status != zv::kBufferTooSmall) {
     return false;
   }
+  // The size is the library's word: beyond the cap it is taken as a fault,
+  // not as a reason to allocate gigabytes on every tick.
+  if (size > zv::kListCapBytes) return false;
   const std::uint32_t allocated = size;
-  std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[allocated == 0 ? 1 : allocated]);
+  // Zero-filled, so an entry the library counted but never wrote goes back
+  // to it as an empty name rather than as whatever the heap held.
+  std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[allocated == 0 ? 1 : allocated]());
   if (!buffer) return false;
   if (list(parent, type, buffer.get(), &size, &count) != zv::kSuccess) return false;
-  // Entries are read only inside the buffer this side allocated.
-  out->count = count < allocated / zv::kEntryBytes ? count : allocated / zv::kEntryBytes;
+  // Entries are read only inside the buffer this side allocated, and only
+  // as far as the size the library reports for what it wrote.
+  std::uint32_t fits = allocated / zv::kEntryBytes;
+  if (size / zv::kEntryBytes < fits) fits = size / zv::kEntryBytes;
+  out->count = count < fits ? count : fits;
+  // Every entry ends at its unit 32, whatever the library left there: an
+  // entry passed back as a parent or subject never runs into the next one
+  // or past the buffer.
+  for (std::uint32_t i = 0; i < out->count; ++i) {
+    std::uint8_t* entry = buffer.get() + std::size_t{zv::kEntryBytes} * i;
+    entry[2 * zv::kNameChars] = 0;
+    entry[2 * zv::kNameChars + 1] = 0;
+  }
   out->buffer = std::move(buffer);
   return true;
 }
@@ -122,7 +138,7 @@ bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
     ResourceList disks;
     if (!ListResources(list, pool, zv::kVirtualDisk, &disks)) continue;
     for (std::uint32_t d = 0; d < disks.count; ++d) {
-      alignas(4) std::uint8_t record[zv::kRecordBytes] = {};
+      alignas(4) std::uint8_t record[zv::kRecordRoom] = {};
       if (CallGetResourceInfo(pool, zv::kVirtualDisk, disks.Entry(d), zv::kRecordBytes, record) !=
           zv::kSuccess)
         continue;
@@ -144,7 +160,7 @@ bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
 
 bool CStoreDiskMonitor::IsPoolBelowThreshold(const char16_t* poolName) {
   if (!BindStorageApi()) return false;
-  alignas(4) std::uint8_t record[zv::kRecordBytes] = {};
+  alignas(4) std::uint8_t record[zv::kRecordRoom] = {};
   if (CallGetResourceInfo(poolName, zv::kPool, nullptr, zv::kRecordBytes, record) != zv::kSuccess)
     return false;
   // The full 64-bit product: a pool with 2 TiB or more free never wraps to

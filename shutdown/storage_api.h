@@ -27,9 +27,15 @@ inline constexpr std::uint32_t kBufferTooSmall = 0x2000000F;
 // follow one another with this stride and no header.
 inline constexpr std::uint32_t kEntryBytes = 66;
 inline constexpr std::uint32_t kNameChars = 32;
+// The largest list accepted: room for 65,536 entries. A size beyond it is a
+// failed listing, whatever the library says it needs.
+inline constexpr std::uint32_t kListCapBytes = 65536u * kEntryBytes;
 
 // The information record and the fields read from it.
 inline constexpr std::uint32_t kRecordBytes = 352;
+// The room behind a record passed as 352 bytes: a library that writes more
+// than it was told lands in zero-filled slack of our own.
+inline constexpr std::uint32_t kRecordRoom = 4096;
 inline constexpr std::uint32_t kDiskPoolNameOffset = 4;     // text, virtual disk
 inline constexpr std::uint32_t kDiskDriveLetterOffset = 248;  // one UTF-16 unit, virtual disk
 inline constexpr std::uint32_t kPoolFreeFactor1Offset = 248;  // unsigned 32-bit, pool

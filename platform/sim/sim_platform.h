@@ -21,7 +21,7 @@ namespace talv::sim {
 struct SimPlatform {
   SimClock clock;
   SimRegistry registry;
-  SimServiceManager scm{clock};
+  SimServiceManager scm{clock, &registry};
   SimEventLog eventLog;
   SimConsole console;
   SimWindowing windowing{clock};

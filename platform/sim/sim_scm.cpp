@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/sim/sim_registry.h"
 #include "platform/sim/text.h"
 
 namespace talv::sim {
@@ -12,6 +13,7 @@ constexpr WinError kServiceNotInExe = 1083;   // ERROR_SERVICE_NOT_IN_EXE
 constexpr std::uint32_t kManagerCreateService = 0x0002;
 constexpr std::uint32_t kServiceInterrogate = 0x0080;
 constexpr std::uint32_t kAcceptPauseContinue = 0x0002;
+constexpr std::u16string_view kServicesKey = u"System\\CurrentControlSet\\Services\\";
 
 std::vector<std::u16string> SplitMultiString(const char16_t* list) {
   std::vector<std::u16string> out;
@@ -37,7 +39,15 @@ struct SimServiceManager::Service {
   std::uint64_t stopDueMs = 0;
 };
 
-SimServiceManager::SimServiceManager(SimClock& clock) : clock_(clock) {}
+SimServiceManager::SimServiceManager(SimClock& clock, SimRegistry* registry)
+    : clock_(clock), registry_(registry) {}
+
+void SimServiceManager::EraseService(
+    std::map<std::u16string, std::shared_ptr<Service>>::iterator it) const {
+  // The service's key goes with it, and with the key its Parameters.
+  if (registry_) registry_->RemoveTree(reg::kLocalMachine, std::u16string(kServicesKey) + it->second->config.name);
+  services_.erase(it);
+}
 SimServiceManager::~SimServiceManager() {
   // A service main still running after its dispatcher returned ends here.
   if (worker_.joinable()) worker_.join();
@@ -66,7 +76,7 @@ std::shared_ptr<SimServiceManager::Service> SimServiceManager::FindService(
   if (s.markedForDelete && s.openHandles == 0) {
     Refresh(s);
     if (s.state == svc::kStopped) {
-      services_.erase(it);
+      EraseService(it);
       return nullptr;
     }
   }
@@ -106,7 +116,7 @@ void SimServiceManager::ReleaseIfDeleted(const std::shared_ptr<Service>& s) {
   Refresh(*s);
   if (s->state != svc::kStopped) return;
   auto it = services_.find(Folded(s->config.name));
-  if (it != services_.end() && it->second == s) services_.erase(it);
+  if (it != services_.end() && it->second == s) EraseService(it);
 }
 
 WinError SimServiceManager::OpenManager(std::uint32_t access, ScHandle* out) {
@@ -211,6 +221,7 @@ WinError SimServiceManager::CreateService(ScHandle manager, const ServiceCreateP
   c.desiredAccess = p.desiredAccess;
   s->state = svc::kStopped;
   services_[Folded(c.name)] = s;
+  if (registry_) registry_->PutKey(reg::kLocalMachine, std::u16string(kServicesKey) + c.name);
   created_.push_back(c);
   *out = NewHandle(OpenHandle{false, p.desiredAccess, s});
   return err::kSuccess;

@@ -25,6 +25,8 @@
 
 namespace talv::sim {
 
+class SimRegistry;
+
 // How an installed service behaves.
 struct SimServiceBehaviour {
   // The state it is in once installed or started (kStopped: installed but
@@ -89,7 +91,9 @@ class SimServiceManager final : public ServiceManager {
     std::thread::id thread;
   };
 
-  explicit SimServiceManager(SimClock& clock);
+  // With a registry, a service's key HKLM\System\CurrentControlSet\Services\NAME
+  // is made when it is created and removed, with all below it, when it goes.
+  explicit SimServiceManager(SimClock& clock, SimRegistry* registry = nullptr);
   ~SimServiceManager() override;
 
   WinError OpenManager(std::uint32_t access, ScHandle* out) override;
@@ -176,9 +180,11 @@ class SimServiceManager final : public ServiceManager {
   void Refresh(Service& s) const;
   ServiceStatus StatusOf(const Service& s) const;
   void ReleaseIfDeleted(const std::shared_ptr<Service>& s);
+  void EraseService(std::map<std::u16string, std::shared_ptr<Service>>::iterator it) const;
   std::shared_ptr<Service> FindService(std::u16string_view name) const;
 
   SimClock& clock_;
+  SimRegistry* registry_ = nullptr;
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
   FaultPlan<Op> faults_;

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,8 @@ struct FakePool {
   bool infoFails = false;
   // Any listing of this pool's disks fails with this status (0: none).
   std::uint32_t diskListStatus = 0;
+  // The probe for this pool's disks answers "too small" with this size.
+  std::optional<std::uint32_t> diskProbeSize;
 };
 
 struct StorageCall {
@@ -40,6 +43,10 @@ struct StorageCall {
   std::uint32_t type = 0;
   std::uint32_t sizeIn = 0;
   std::u16string subject;  // the disk name of a disk information call
+  // The 66 bytes of the parent / resource and of the subject as passed
+  // (empty for none, and for the name of a pool information call).
+  std::vector<std::uint8_t> parentBytes;
+  std::vector<std::uint8_t> subjectBytes;
 };
 
 class FakeStorage {
@@ -58,6 +65,19 @@ class FakeStorage {
   std::uint32_t extraCount = 0;
   // Called on every listing call, before it answers.
   std::function<void()> onList;
+  // Probes (pools or disks) answer "too small" with this size instead.
+  std::optional<std::uint32_t> poolProbeSize;
+  // A second pool listing reports this size after writing its entries.
+  std::optional<std::uint32_t> poolListSizeOut;
+  // A second listing leaves its last this-many entries unwritten (counted
+  // all the same) and writes nothing else outside the entries it fills.
+  std::uint32_t unwrittenEntries = 0;
+  // Names fill the whole 66-byte entry, with no terminator.
+  bool unterminatedEntries = false;
+  // Pool information calls record all 66 bytes of the name passed.
+  bool poolNameBytes = false;
+  // An information call writes this many bytes (at least the 352 it is given).
+  std::uint32_t infoWriteBytes = zv::kRecordBytes;
 
   static std::uint32_t List(const void* parent, std::uint32_t type, void* buffer,
                             std::uint32_t* size, std::uint32_t* count) {
@@ -74,11 +94,18 @@ class FakeStorage {
     return n;
   }
 
+  static std::vector<std::uint8_t> BytesAt(const void* p) {
+    if (p == nullptr) return {};
+    const auto* u = static_cast<const std::uint8_t*>(p);
+    return std::vector<std::uint8_t>(u, u + zv::kEntryBytes);
+  }
+
+  // A name read as the library would: at most one entry's 66 bytes.
   static std::u16string NameAt(const void* p) {
     if (p == nullptr) return {};
     std::u16string s;
     const auto* u = static_cast<const std::uint8_t*>(p);
-    for (std::size_t i = 0; i < 40; ++i) {
+    for (std::size_t i = 0; i < zv::kEntryBytes / 2; ++i) {
       char16_t c = static_cast<char16_t>(u[2 * i] | (u[2 * i + 1] << 8));
       if (c == 0) break;
       s += c;
@@ -104,7 +131,7 @@ class FakeStorage {
   std::uint32_t DoList(const void* parent, std::uint32_t type, void* buffer, std::uint32_t* size,
                        std::uint32_t* count) {
     const std::u16string parentName = NameAt(parent);
-    calls.push_back({StorageCall::kList, parentName, type, *size, {}});
+    calls.push_back({StorageCall::kList, parentName, type, *size, {}, BytesAt(parent), {}});
     if (onList) onList();
     // The lookup's probe: room for one entry and a count it set to 0.
     const bool probe = *size == zv::kEntryBytes && *count == 0;
@@ -119,12 +146,20 @@ class FakeStorage {
         if (poolProbeStatus == zv::kSuccess && poolProbeCount != 0xFFFFFFFF) *count = poolProbeCount;
         return poolProbeStatus;
       }
+      if (probe && poolProbeSize) {
+        *size = *poolProbeSize;
+        return zv::kBufferTooSmall;
+      }
       if (!probe && poolListStatus != 0) return poolListStatus;
       for (const auto& p : pools) names.push_back(p.name);
     } else {
       FakePool* pool = FindPool(parentName);
       if (pool == nullptr || type != zv::kVirtualDisk) return 0x20000002;
       if (pool->diskListStatus != 0) return pool->diskListStatus;
+      if (probe && pool->diskProbeSize) {
+        *size = *pool->diskProbeSize;
+        return zv::kBufferTooSmall;
+      }
       for (const auto& d : pool->disks) names.push_back(d.name);
     }
     const std::uint32_t needed = static_cast<std::uint32_t>(names.size() * zv::kEntryBytes);
@@ -134,24 +169,30 @@ class FakeStorage {
       return zv::kBufferTooSmall;
     }
     auto* out = static_cast<std::uint8_t*>(buffer);
-    std::memset(out, 0xCD, *size);
-    for (std::size_t i = 0; i < names.size(); ++i) {
+    const bool untouched = !probe && unwrittenEntries != 0;
+    if (!untouched) std::memset(out, 0xCD, *size);
+    const std::size_t written = probe || unwrittenEntries > names.size() ? names.size() : names.size() - unwrittenEntries;
+    for (std::size_t i = 0; i < written; ++i) {
       std::uint8_t* entry = out + i * zv::kEntryBytes;
-      std::memset(entry, 0, zv::kEntryBytes);
+      std::memset(entry, unterminatedEntries ? 'x' : 0, zv::kEntryBytes);
       PutName(entry, names[i], 32);
     }
     *count = static_cast<std::uint32_t>(names.size()) + (probe ? 0 : extraCount);
     // A probe answering "success" leaves the size the whole list needs.
     if (names.size() > 0) *size = needed;
+    if (!probe && parent == nullptr && poolListSizeOut) *size = *poolListSizeOut;
     return zv::kSuccess;
   }
 
   std::uint32_t DoInfo(const void* resource, std::uint32_t type, const void* subresource,
                        std::uint32_t size, void* record) {
-    calls.push_back({StorageCall::kInfo, NameAt(resource), type, size, NameAt(subresource)});
+    calls.push_back({StorageCall::kInfo, NameAt(resource), type, size, NameAt(subresource),
+                     // A pool's name may be any caller's text: read whole only when asked.
+                     type == zv::kPool && !poolNameBytes ? std::vector<std::uint8_t>{} : BytesAt(resource),
+                     BytesAt(subresource)});
     if (size != zv::kRecordBytes) return 0x20000003;
     auto* r = static_cast<std::uint8_t*>(record);
-    std::memset(r, 0xAB, zv::kRecordBytes);
+    std::memset(r, 0xAB, infoWriteBytes > zv::kRecordBytes ? infoWriteBytes : zv::kRecordBytes);
     FakePool* pool = FindPool(NameAt(resource));
     if (pool == nullptr) return 0x20000002;
     auto put32 = [r](std::size_t at, std::uint32_t v) {

@@ -178,6 +178,84 @@ TEST_F(PoolLookupTest, EntriesAreReadOnlyInsideTheAllocatedBuffer) {
   EXPECT_EQ(Find(u'C'), u"P2");
 }
 
+TEST_F(PoolLookupTest, ListSizesBeyondTheCapFailTheListing) {
+  const std::uint32_t cap = 65536u * 66u;
+  struct Case {
+    std::optional<std::uint32_t> poolProbe, diskProbe;
+    const char16_t* found;
+    std::size_t lists;
+  } cases[] = {
+      {cap + 1, {}, u"<none>", 1},        // the pool listing fails
+      {0xFFFFFFFFu, {}, u"<none>", 1},
+      {cap, {}, u"P1", 4},                // at the cap it is still a list
+      {{}, cap + 1, u"P2", 5},            // the first pool is skipped
+      {{}, 0xFFFFFFFFu, u"P2", 5},
+  };
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  AddPool(u"P2", 1, u"E");
+  for (const Case& c : cases) {
+    storage.calls.clear();
+    storage.poolProbeSize = c.poolProbe;
+    storage.pools[0].diskProbeSize = c.diskProbe;
+    EXPECT_EQ(Find(u'E'), c.found);
+    EXPECT_EQ(Lists().size(), c.lists);
+  }
+  ExpectNothingOpen();
+}
+
+TEST_F(PoolLookupTest, EntriesGoBackToTheLibraryClearedAndTerminated) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  AddPool(u"P2", 1, u"F");
+  // The second pool is counted but never written: it goes back as an empty name.
+  storage.unwrittenEntries = 1;
+  EXPECT_EQ(Find(u'F'), u"<none>");
+  const auto lists = Lists();
+  ASSERT_EQ(lists.size(), 5u);
+  EXPECT_EQ(lists[4].parentBytes, std::vector<std::uint8_t>(66, 0));
+  // Names that fill their entries: unit 32 is 0 in every entry passed back.
+  storage.unwrittenEntries = 0;
+  storage.unterminatedEntries = true;
+  storage.calls.clear();
+  Find(u'E');
+  ASSERT_GE(storage.calls.size(), 3u);
+  for (const StorageCall& c : storage.calls) {
+    for (const auto* bytes : {&c.parentBytes, &c.subjectBytes}) {
+      if (bytes->empty()) continue;
+      EXPECT_EQ((*bytes)[64], 0);
+      EXPECT_EQ((*bytes)[65], 0);
+    }
+  }
+}
+
+TEST_F(PoolLookupTest, TheCountIsCutToTheSizeTheListingReports) {
+  InstallStorage();
+  AddPool(u"P1", 1, u"E");
+  AddPool(u"P2", 1, u"F");
+  AddPool(u"P3", 1, u"G");
+  storage.poolListSizeOut = 2 * 66 + 65;  // room for two entries, not three
+  EXPECT_EQ(Find(u'G'), u"<none>");
+  EXPECT_EQ(Lists().size(), 6u);
+  EXPECT_EQ(Find(u'F'), u"P2");
+}
+
+TEST_F(PoolLookupTest, ARecordWrittenPastItsSizeLandsInSlack) {
+  InstallStorage();
+  AddPool(u"P1", 2048 * 5, u"E");
+  monitor->m_nThresholdMB = 10;
+  storage.infoWriteBytes = 4096;
+  EXPECT_EQ(Find(u'E'), u"P1");
+  storage.pools[0].factor1 = 1;
+  storage.pools[0].factor2 = 2048 * 5;
+  EXPECT_TRUE(monitor->IsPoolBelowThreshold(u"P1"));
+  for (const StorageCall& c : storage.calls) {
+    if (c.kind == StorageCall::kInfo) {
+      EXPECT_EQ(c.sizeIn, 352u);
+    }
+  }
+}
+
 TEST_F(PoolLookupTest, APoolNameWithoutTerminatorIsCutTo32Characters) {
   InstallStorage();
   FakePool& p = AddPool(u"P1", 1, u"");

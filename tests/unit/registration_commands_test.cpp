@@ -3,6 +3,7 @@
 // boxes of their failures, and their results.
 #include <gtest/gtest.h>
 
+#include "monitor/settings.h"
 #include "platform/sim/sim_platform.h"
 #include "service/service_host.h"
 #include "tests/unit/registry_script_fixture.h"
@@ -142,11 +143,65 @@ TEST_F(RegistrationTest, UnregServerRemovesEverythingOfOursAndKeepsAppId) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-TEST_F(RegistrationTest, ServiceManagerThatCannotBeOpenedShowsOneBox) {
+TEST_F(RegistrationTest, AServiceManagerThatCannotBeOpenedIsNotNothingInstalled) {
+  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+  // Without administrator rights the manager refuses all access.
   sim.scm.faults().FailAlways(SimServiceManager::Op::OpenManager, err::kAccessDenied);
-  EXPECT_EQ(host.RegisterProgram(true, true), 0u) << "the type library's result";
+  EXPECT_EQ(host.UnregisterProgram(), 0u);
   EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't open service manager"}));
+  EXPECT_EQ(host.RegisterProgram(true, true), 0u) << "the type library's result";
+  // Removing the old service and installing the new one each say so.
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>(3, u"Couldn't open service manager")));
   EXPECT_EQ(Identity(u"LocalService"), u"TALVMON");
+  sim.scm.faults().Clear();
+  EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
+  EXPECT_TRUE(sim.scm.Deleted().empty());
+}
+
+TEST_F(RegistrationTest, ServiceOverARunningServiceWaitsForItAndKeepsItsSettings) {
+  const std::uint8_t binary[] = {0, 1, 2, 0xFF};
+  struct Case {
+    std::uint64_t stopMs;  // how long the old service takes to end
+    bool created;
+  } cases[] = {{0, true}, {5000, true}, {29000, true}, {31000, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.stopMs);
+    ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+    sim::SimServiceBehaviour running;
+    running.stopDelayMs = c.stopMs;
+    sim.scm.SetBehaviour(u"TALVMON", running);
+    sim.scm.SetState(u"TALVMON", svc::kRunning);
+    sim.registry.PutDword(reg::kLocalMachine, kSettingsKey, u"CheckEveryMinutes", 5);
+    sim.registry.PutDword(reg::kLocalMachine, kSettingsKey, u"FreePoolSpaceThresholdMB", 500);
+    sim.registry.Put(reg::kLocalMachine, kSettingsKey, u"Odd", reg::kBinary, binary, sizeof binary);
+    const auto settings = sim.registry.Dump(reg::kLocalMachine);
+    const std::size_t created = sim.scm.Created().size();
+    const std::uint64_t start = sim.clock.NowMs();
+    const std::size_t shown = Boxes().size();
+    auto boxes = [&] {
+      auto all = Boxes();
+      return std::vector<std::u16string>(all.begin() + shown, all.end());
+    };
+
+    EXPECT_EQ(host.RegisterProgram(true, true), 0u);
+    EXPECT_LE(sim.clock.NowMs() - start, 31000u) << "the wait is bounded";
+    if (c.created) {
+      EXPECT_TRUE(boxes().empty());
+      EXPECT_EQ(sim.scm.Created().size(), created + 1);
+      EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
+      EXPECT_EQ(sim.registry.Dump(reg::kLocalMachine), settings) << "every value, type and data";
+    } else {
+      EXPECT_EQ(boxes(), (std::vector<std::u16string>{u"Couldn't create service"}));
+      EXPECT_EQ(sim.scm.Created().size(), created);
+      sim.clock.Advance(1000);
+      EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON")) << "the old one went once it stopped";
+    }
+  }
+  // "-RegServer" and "-UnregServer" remove the service, settings and all.
+  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
+  sim.registry.PutDword(reg::kLocalMachine, kSettingsKey, u"CheckEveryMinutes", 5);
+  EXPECT_EQ(host.RegisterProgram(true, false), 0u);
+  EXPECT_FALSE(sim.registry.HasKey(reg::kLocalMachine, kSettingsKey));
 }
 
 TEST_F(RegistrationTest, ServiceThatCannotBeCreatedShowsOneBoxAndKeepsTheResult) {

@@ -3,8 +3,11 @@
 // and the registry helpers the interpreter deletes with.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
+#include <vector>
 
+#include "platform/sim/sim_libraries.h"
 #include "tests/unit/registry_script_fixture.h"
 
 namespace talv::testing {
@@ -145,6 +148,59 @@ TEST_F(RegistryScriptTest, TheResultOfTheScriptIsTheResultOfTheRun) {
   CarryScript("HKCU { Partial } HKCU { Bad\\Name }");
   EXPECT_EQ(Apply(Dir::kRegister), hr::kDispException);
   EXPECT_TRUE(registry.HasKey(HKCU, u"Partial"));
+}
+
+// A stand-in for the platform's number conversion: hexadecimal after "&H"
+// and decimal, as the real one takes them; anything else is a type mismatch.
+struct NumberCall {
+  std::u16string text;
+  std::uint32_t lcid, flags;
+};
+std::vector<NumberCall> numberCalls;
+HResult TALV_WINAPI FakeVarUI4FromStr(const char16_t* text, std::uint32_t lcid, std::uint32_t flags,
+                                      std::uint32_t* out) {
+  numberCalls.push_back({text, lcid, flags});
+  std::u16string t(text);
+  if (t == u"&H1F") *out = 31;
+  else if (t == u"42") *out = 42;
+  else return 0x80020005u;  // DISP_E_TYPEMISMATCH
+  return hr::kOk;
+}
+
+TEST_F(RegistryScriptTest, NumbersGoThroughThePlatformsConversionWhereItIsThere) {
+  CarryScript("HKCU { N { val Hex = d '&H1F' val Dec = d 42 val Bad = d 'x' } }");
+  struct Case {
+    bool library, exported;
+    std::uint32_t hex, dec, bad;
+    std::size_t calls;
+  } cases[] = {
+      {true, true, 31, 42, 0, 3},   // VarUI4FromStr, locale 0, no flags
+      {true, false, 0, 42, 0, 0},   // the export missing: the own conversion
+      {false, false, 0, 42, 0, 0},  // no oleaut32.dll at all
+  };
+  for (const Case& c : cases) {
+    sim::SimLibraries libraries{&system};
+    if (c.library) {
+      std::map<std::string, ProcAddress> exports;
+      if (c.exported) exports["VarUI4FromStr"] = reinterpret_cast<ProcAddress>(&FakeVarUI4FromStr);
+      libraries.DefineLibrary(u"oleaut32.dll", exports);
+    }
+    numberCalls.clear();
+    RegistryScriptPorts ports{registry, system, resources, &libraries};
+    ASSERT_EQ(ApplyRegistryScript(ports, 0, 100, Dir::kRegister, nullptr, memory), hr::kOk);
+    EXPECT_EQ(Dword(HKCU, u"N", u"Hex"), c.hex);
+    EXPECT_EQ(Dword(HKCU, u"N", u"Dec"), c.dec);
+    EXPECT_EQ(Dword(HKCU, u"N", u"Bad"), c.bad);
+    ASSERT_EQ(numberCalls.size(), c.calls);
+    for (const NumberCall& n : numberCalls) {
+      EXPECT_EQ(n.lcid, 0u);
+      EXPECT_EQ(n.flags, 0u);
+    }
+    if (c.calls != 0) {
+      EXPECT_EQ(numberCalls[0].text, u"&H1F");
+    }
+    EXPECT_EQ(libraries.LoadedReferenceCount(), 0u) << "the library is released after the run";
+  }
 }
 
 // --- memory -------------------------------------------------------------

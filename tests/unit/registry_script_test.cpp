@@ -397,16 +397,22 @@ TEST_F(RegistryScriptTest, ABlockEndsAtAnyTokenThatBeginsWithAClosingBrace) {
   EXPECT_TRUE(registry.HasKey(HKCU, u"B"));
 }
 
-TEST_F(RegistryScriptTest, AKeyNameWithABackslashIsRefusedEverywhere) {
-  EXPECT_EQ(Register(u"HKCU { A\\B }"), hr::kDispException);
-  EXPECT_EQ(Register(u"HKCU { ForceRemove A\\B }"), hr::kDispException);
-  EXPECT_EQ(Register(u"HKCU { Delete A\\B }"), hr::kDispException);
-  EXPECT_EQ(Register(u"HKCU { NoRemove 'A\\B' }"), hr::kDispException);
+TEST_F(RegistryScriptTest, AKeyNameWithABackslashOrEmptyIsRefusedEverywhere) {
   registry.PutKey(HKCU, u"A\\B");
-  EXPECT_EQ(Unregister(u"HKCU { A\\B }"), hr::kDispException);
-  EXPECT_EQ(Unregister(u"HKCU { Delete A\\B }"), hr::kDispException);
-  EXPECT_TRUE(registry.HasKey(HKCU, u"A\\B"));
-  EXPECT_EQ(registry.Dump(HKCU).size(), 2u);
+  registry.PutKey(HKCU, u"Soft\\App");
+  const auto before = registry.Dump(HKCU);
+  for (const char16_t* script : {
+           u"HKCU { A\\B }", u"HKCU { ForceRemove A\\B }", u"HKCU { Delete A\\B }",
+           u"HKCU { NoRemove 'A\\B' }",
+           // An empty name would open or delete the parent itself.
+           u"HKCU { NoRemove Soft { '' } }", u"HKCU { NoRemove Soft { ForceRemove '' } }",
+           u"HKCU { NoRemove Soft { Delete '' } }", u"HKCU { NoRemove Soft { NoRemove '' } }"}) {
+    EXPECT_EQ(Register(script), hr::kDispException) << Narrow(script);
+    EXPECT_EQ(Unregister(script), hr::kDispException) << Narrow(script);
+    EXPECT_EQ(registry.Dump(HKCU), before) << Narrow(script);
+  }
+  // Also in a block walked for a key that is not there.
+  EXPECT_EQ(Unregister(u"HKCU { Gone { '' } }"), hr::kDispException);
 }
 
 TEST_F(RegistryScriptTest, ABlockAfterADeleteOrValEntryBelongsToTheLastKey) {

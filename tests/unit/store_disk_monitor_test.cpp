@@ -181,11 +181,22 @@ TEST_F(StoreDiskMonitorTest, TwoLowPoolsGiveTwoWarningsAndOneShutdown) {
   InstallStorage();
   RunExchange();
   SetLocations({u"E:\\a", u"F:\\b"});
-  AddPool(u"PE", 1, u"E");
+  AddPool(u"PoolOfE", 1, u"E");
   AddPool(u"PF", 1, u"F");
+  storage.poolNameBytes = true;
   Create();
   Tick();
-  EXPECT_EQ(Events(), (std::vector<std::u16string>{Low(u"PE", u"E"), Low(u"PF", u"F"), kStarts, kDone}));
+  EXPECT_EQ(Events(), (std::vector<std::u16string>{Low(u"PoolOfE", u"E"), Low(u"PF", u"F"), kStarts, kDone}));
+  // The name buffer goes back to the library cleared behind its terminator:
+  // nothing of the stack, nor of the letter before.
+  std::size_t pools = 0;
+  for (const StorageCall& c : storage.calls) {
+    if (c.kind != StorageCall::kInfo || c.type != zv::kPool) continue;
+    ++pools;
+    for (std::size_t i = 2 * c.parent.size(); i < c.parentBytes.size(); ++i)
+      EXPECT_EQ(c.parentBytes[i], 0) << "byte " << i;
+  }
+  EXPECT_EQ(pools, 2u);
 }
 
 TEST_F(StoreDiskMonitorTest, ALowPoolWithExchangeStoppedStillCountsButSaysNothing) {
