@@ -131,8 +131,18 @@ scn_install_service() {
   for pair in "$@"; do
     scn_set "HKLM\\Software\\TalvTestDoubles\\Services\\$name" "${pair%%=*}" "${pair#*=}" || return 1
   done
-  scn_wine sc create "$name" binPath= "$(scn_winpath "$exe")" >/dev/null ||
-    { scn_fail "sc create $name failed"; return 1; }
+  # Wine's sc.exe now and then fails a create on a loaded machine (its
+  # service manager answers late): a create that left no service is tried
+  # again, a few times.
+  local try out
+  for try in 1 2 3; do
+    out=$(scn_wine sc create "$name" binPath= "$(scn_winpath "$exe")" 2>&1) && return 0
+    scn_wine sc query "$name" >/dev/null 2>&1 && return 0
+    echo "scenario: sc create $name failed (try $try of 3): $(tr -d '\r' <<<"$out" | tail -n 1)" >&2
+    sleep 2
+  done
+  scn_fail "sc create $name failed"
+  return 1
 }
 
 # scn_state NAME: prints the service's state (RUNNING, STOPPED, PAUSED,

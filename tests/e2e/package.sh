@@ -70,6 +70,16 @@ scn_set "$PARAMETERS" CheckEveryMinutes 1
 scn_set "$PARAMETERS" FreePoolSpaceThresholdMB 10
 before=$(scn_reg query "$PARAMETERS" | tr -d '\r' | grep REG_ | sort)
 
+# A major upgrade first removes the lower version with UPGRADINGPRODUCTCODE
+# set, and the lower package then leaves the registration and the settings
+# to the new one. Wine's RemoveExistingProducts passes REMOVE=ALL alone (its
+# msi trace: MsiConfigureProductExW ... L" REMOVE=ALL"), so the removal is
+# taken here as Windows takes it, then this build's package goes on.
+msiexec /x "$(scn_winpath "$lower")" /qn UPGRADINGPRODUCTCODE='{6A1C7E55-3B94-4D0F-9E21-5C8A7D3F0B16}' ||
+  e2e_fail "removing the lower version for the upgrade"
+expect "service entry during the upgrade" "$(q "$SERVICES_KEY\\TALVMON" Start)" 'REG_DWORD 0x3'
+during=$(scn_reg query "$PARAMETERS" 2>/dev/null | tr -d '\r' | grep REG_ | sort)
+[ "$during" = "$before" ] || e2e_fail "settings during the upgrade: '$during' (expected '$before')"
 msiexec /i "$(scn_winpath "$package")" /qn || e2e_fail "upgrading to this build's package"
 expect_registered "after the upgrade"
 after=$(scn_reg query "$PARAMETERS" 2>/dev/null | tr -d '\r' | grep REG_ | sort)
