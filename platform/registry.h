@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -87,63 +87,29 @@ class Registry {
   virtual WinError CloseKey(RegKey key) = 0;
 };
 
-// Move-only owner of one open key: closes it on every path out of a scope.
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  UniqueKey(Registry& registry, RegKey key) : registry_(&registry), key_(key) {}
-  UniqueKey(const UniqueKey&) = delete;
-  UniqueKey& operator=(const UniqueKey&) = delete;
-  UniqueKey(UniqueKey&& o) noexcept : registry_(o.registry_), key_(std::exchange(o.key_, 0)) {}
-  UniqueKey& operator=(UniqueKey&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      registry_ = o.registry_;
-      key_ = std::exchange(o.key_, 0);
-    }
-    return *this;
-  }
-  ~UniqueKey() { Reset(); }
-
-  RegKey get() const { return key_; }
-  explicit operator bool() const { return key_ != 0; }
-  // Closes the key now; returns the close's result (0 when none was held).
-  WinError Reset() {
-    WinError r = err::kSuccess;
-    if (key_ != 0 && registry_ != nullptr) r = registry_->CloseKey(key_);
-    key_ = 0;
-    return r;
-  }
-  RegKey release() { return std::exchange(key_, 0); }
-
-  // Opens `subKey` of `parent` into this owner; keeps the old key on failure.
-  WinError Open(Registry& registry, RegKey parent, const char16_t* subKey, std::uint32_t access) {
-    RegKey k = 0;
-    WinError r = registry.OpenKey(parent, subKey, access, &k);
-    if (r == err::kSuccess) {
-      Reset();
-      registry_ = &registry;
-      key_ = k;
-    }
-    return r;
-  }
-  WinError Create(Registry& registry, RegKey parent, const char16_t* subKey, std::uint32_t access,
-                  bool* created = nullptr) {
-    RegKey k = 0;
-    bool c = false;
-    WinError r = registry.CreateKey(parent, subKey, access, &k, &c);
-    if (r == err::kSuccess) {
-      Reset();
-      registry_ = &registry;
-      key_ = k;
-      if (created) *created = c;
-    }
-    return r;
-  }
-
- private:
-  Registry* registry_ = nullptr;
-  RegKey key_ = 0;
+struct KeyTraits {
+  using Port = Registry;
+  using Value = RegKey;
+  static constexpr RegKey kNone = 0;
+  static WinError Close(Registry& registry, RegKey key) { return registry.CloseKey(key); }
 };
+// An open key, closed on every path out of a scope.
+using UniqueKey = Owner<KeyTraits>;
+
+// Opens `subKey` of `parent` into `key`; keeps the old key on failure.
+inline WinError Open(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
+                     std::uint32_t access) {
+  return OpenInto(key, registry,
+                  [&](RegKey* out) { return registry.OpenKey(parent, subKey, access, out); });
+}
+// Opens or creates `subKey` of `parent` into `key`; keeps the old key on failure.
+inline WinError Create(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
+                       std::uint32_t access, bool* created = nullptr) {
+  bool c = false;
+  WinError r = OpenInto(
+      key, registry, [&](RegKey* out) { return registry.CreateKey(parent, subKey, access, out, &c); });
+  if (r == err::kSuccess && created != nullptr) *created = c;
+  return r;
+}
 
 }  // namespace talv

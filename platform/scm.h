@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -105,58 +105,26 @@ class ServiceManager {
   virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
 };
 
-// Move-only owner of a manager or service handle.
-class UniqueScHandle {
- public:
-  UniqueScHandle() = default;
-  UniqueScHandle(ServiceManager& scm, ScHandle h) : scm_(&scm), h_(h) {}
-  UniqueScHandle(const UniqueScHandle&) = delete;
-  UniqueScHandle& operator=(const UniqueScHandle&) = delete;
-  UniqueScHandle(UniqueScHandle&& o) noexcept : scm_(o.scm_), h_(std::exchange(o.h_, 0)) {}
-  UniqueScHandle& operator=(UniqueScHandle&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      scm_ = o.scm_;
-      h_ = std::exchange(o.h_, 0);
-    }
-    return *this;
-  }
-  ~UniqueScHandle() { Reset(); }
-  ScHandle get() const { return h_; }
-  explicit operator bool() const { return h_ != 0; }
-  void Reset() {
-    if (h_ != 0 && scm_ != nullptr) scm_->CloseHandle(h_);
-    h_ = 0;
-  }
-
-  WinError OpenManager(ServiceManager& scm, std::uint32_t access) {
-    ScHandle h = 0;
-    WinError r = scm.OpenManager(access, &h);
-    if (r == err::kSuccess) Adopt(scm, h);
-    return r;
-  }
-  WinError OpenService(ServiceManager& scm, ScHandle manager, const char16_t* name,
-                       std::uint32_t access) {
-    ScHandle h = 0;
-    WinError r = scm.OpenService(manager, name, access, &h);
-    if (r == err::kSuccess) Adopt(scm, h);
-    return r;
-  }
-  WinError CreateService(ServiceManager& scm, ScHandle manager, const ServiceCreateParams& p) {
-    ScHandle h = 0;
-    WinError r = scm.CreateService(manager, p, &h);
-    if (r == err::kSuccess) Adopt(scm, h);
-    return r;
-  }
-
- private:
-  void Adopt(ServiceManager& scm, ScHandle h) {
-    Reset();
-    scm_ = &scm;
-    h_ = h;
-  }
-  ServiceManager* scm_ = nullptr;
-  ScHandle h_ = 0;
+struct ScHandleTraits {
+  using Port = ServiceManager;
+  using Value = ScHandle;
+  static constexpr ScHandle kNone = 0;
+  static WinError Close(ServiceManager& scm, ScHandle h) { return scm.CloseHandle(h); }
 };
+// A manager or service handle, closed on every path out of a scope.
+using UniqueScHandle = Owner<ScHandleTraits>;
+
+// Each opens into `h`, keeping the old handle on failure.
+inline WinError OpenManager(UniqueScHandle& h, ServiceManager& scm, std::uint32_t access) {
+  return OpenInto(h, scm, [&](ScHandle* out) { return scm.OpenManager(access, out); });
+}
+inline WinError OpenService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
+                            const char16_t* name, std::uint32_t access) {
+  return OpenInto(h, scm, [&](ScHandle* out) { return scm.OpenService(manager, name, access, out); });
+}
+inline WinError CreateService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
+                              const ServiceCreateParams& p) {
+  return OpenInto(h, scm, [&](ScHandle* out) { return scm.CreateService(manager, p, out); });
+}
 
 }  // namespace talv

@@ -37,9 +37,9 @@ enum class Presence { kInstalled, kAbsent, kNoManager };
 
 Presence ServicePresence(ServiceManager& scm, const char16_t* name) {
   UniqueScHandle manager;
-  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return Presence::kNoManager;
+  if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return Presence::kNoManager;
   UniqueScHandle service;
-  return service.OpenService(scm, manager.get(), name, svc::kQueryConfig) == err::kSuccess
+  return OpenService(service, scm, manager.get(), name, svc::kQueryConfig) == err::kSuccess
              ? Presence::kInstalled
              : Presence::kAbsent;
 }
@@ -69,7 +69,7 @@ struct SavedValue {
 std::vector<SavedValue> ReadSettingsValues(Registry& registry) {
   std::vector<SavedValue> out;
   UniqueKey key;
-  if (key.Open(registry, reg::kLocalMachine, kSettingsKey, reg::kRead) != err::kSuccess) return out;
+  if (Open(key, registry, reg::kLocalMachine, kSettingsKey, reg::kRead) != err::kSuccess) return out;
   constexpr std::uint32_t kNameRoom = 16384;  // the longest value name and its terminator
   std::vector<char16_t> name(kNameRoom);
   std::vector<std::uint8_t> data(256);
@@ -93,7 +93,7 @@ std::vector<SavedValue> ReadSettingsValues(Registry& registry) {
 void WriteSettingsValues(Registry& registry, const std::vector<SavedValue>& values) {
   if (values.empty()) return;
   UniqueKey key;
-  if (key.Create(registry, reg::kLocalMachine, kSettingsKey, reg::kWrite) != err::kSuccess) return;
+  if (Create(key, registry, reg::kLocalMachine, kSettingsKey, reg::kWrite) != err::kSuccess) return;
   for (const SavedValue& v : values)
     registry.SetValue(key.get(), v.name.c_str(), v.type, v.data.data(),
                       static_cast<std::uint32_t>(v.data.size()));
@@ -117,7 +117,7 @@ bool CServiceHost::InstallService() {
     return false;
   }
   UniqueScHandle manager;
-  if (manager.OpenManager(platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
+  if (OpenManager(manager, platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
     ShowMessage(u"Couldn't open service manager");
     return false;
   }
@@ -141,8 +141,8 @@ bool CServiceHost::InstallService() {
   params.binaryPathName = path;
   params.dependencies = kDependencies;
   UniqueScHandle service;
-  if (service.CreateService(platform_.scm, manager.get(), params) != err::kSuccess) {
-    manager.Reset();
+  if (CreateService(service, platform_.scm, manager.get(), params) != err::kSuccess) {
+    manager.reset();
     ShowMessage(u"Couldn't create service");
     return false;
   }
@@ -153,22 +153,22 @@ bool CServiceHost::UninstallService() {
   Presence presence = ServicePresence(platform_.scm, serviceName);
   if (presence == Presence::kAbsent) return true;
   UniqueScHandle manager;
-  if (manager.OpenManager(platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
+  if (OpenManager(manager, platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
     ShowMessage(u"Couldn't open service manager");
     return false;
   }
   UniqueScHandle service;
-  if (service.OpenService(platform_.scm, manager.get(), serviceName, svc::kStop | svc::kDelete) !=
+  if (OpenService(service, platform_.scm, manager.get(), serviceName, svc::kStop | svc::kDelete) !=
       err::kSuccess) {
-    manager.Reset();
+    manager.reset();
     ShowMessage(u"Couldn't open service");
     return false;
   }
   ServiceStatus ignored;
   platform_.scm.Control(service.get(), svc::kControlStop, &ignored);
   bool deleted = platform_.scm.DeleteService(service.get()) == err::kSuccess;
-  service.Reset();
-  manager.Reset();
+  service.reset();
+  manager.reset();
   if (!deleted) {
     ShowMessage(u"Service could not be deleted");
     return false;
@@ -189,12 +189,12 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
   UniqueKey appIds;
   UniqueKey identity;
   {
-    WinError e = appIds.Open(platform_.registry, reg::kClassesRoot, u"AppID", reg::kWrite);
-    if (e == err::kSuccess) e = identity.Open(platform_.registry, appIds.get(), kAppIdKey, reg::kWrite);
+    WinError e = Open(appIds, platform_.registry, reg::kClassesRoot, u"AppID", reg::kWrite);
+    if (e == err::kSuccess) e = Open(identity, platform_.registry, appIds.get(), kAppIdKey, reg::kWrite);
     if (e != err::kSuccess) {
       // Nothing more is done: no service, no type library.
-      identity.Reset();
-      appIds.Reset();
+      identity.reset();
+      appIds.reset();
       platform_.com.CoUninitialize();
       return e;
     }
@@ -212,8 +212,8 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
     result = RegisterModuleClasses(TypeLibraryPorts(platform_), *this, registerTypeLib, nullptr);
   }
   platform_.com.CoUninitialize();
-  identity.Reset();
-  appIds.Reset();
+  identity.reset();
+  appIds.reset();
   return result;
 }
 

@@ -70,20 +70,14 @@ class MallocMemory final : public ScriptMemory {
   void Release(void* block) override { std::free(block); }
 };
 
-// A block of ScriptMemory released on every path out of a scope.
-class ScopedBlock {
- public:
-  ScopedBlock(ScriptMemory& memory, void* block) : memory_(memory), block_(block) {}
-  ~ScopedBlock() {
-    if (block_ != nullptr) memory_.Release(block_);
-  }
-  ScopedBlock(const ScopedBlock&) = delete;
-  ScopedBlock& operator=(const ScopedBlock&) = delete;
-
- private:
-  ScriptMemory& memory_;
-  void* block_;
+struct BlockTraits {
+  using Port = ScriptMemory;
+  using Value = void*;
+  static constexpr void* kNone = nullptr;
+  static void Close(ScriptMemory& memory, void* block) { memory.Release(block); }
 };
+// A block of ScriptMemory released on every path out of a scope.
+using ScopedBlock = Owner<BlockTraits>;
 
 }  // namespace
 
@@ -153,7 +147,7 @@ WinError DeleteKeyTree(Registry& registry, RegKey parent, const char16_t* name) 
     e = DeleteKeyTree(registry, key, child);
     if (e != err::kSuccess) return e;
   }
-  owner.Reset();
+  owner.reset();
   return registry.DeleteKey(parent, name);
 }
 
@@ -556,7 +550,7 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     // Recovery: the key is not there, so nothing of this entry is deleted.
     bool entryRecovery = recovery;
     UniqueKey key;
-    if (!entryRecovery && key.Open(registry_, parent, token, reg::kRead) != err::kSuccess)
+    if (!entryRecovery && Open(key, registry_, parent, token, reg::kRead) != err::kSuccess)
       entryRecovery = true;
     char16_t name[kKeyNameUnits + 1];
     std::size_t nameLength = Length(token);
@@ -591,11 +585,11 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
         // The key stays; only a subkey bearing its own name goes.
         if (!IsProtectedKeyName(name)) DeleteKeyTree(registry_, key.get(), name);
       } else {
-        if (key.Reset() != err::kSuccess) return hr::kDispException;
+        if (key.reset() != err::kSuccess) return hr::kDispException;
         if (!noRemove) registry_.DeleteKey(parent, name);
       }
     } else {
-      if (key.Reset() != err::kSuccess) return hr::kDispException;
+      if (key.reset() != err::kSuccess) return hr::kDispException;
       if (!noRemove) registry_.DeleteKey(parent, name);
       hr = SkipAssignment(token);
       if (Failed(hr)) return hr;
@@ -676,7 +670,7 @@ HResult CRegistryScript::RunScriptText(const char16_t* text, ScriptDirection dir
 HResult CRegistryScript::RunScriptResource(const char16_t* modulePath, std::uint16_t id,
                                            const char16_t* type, ScriptDirection direction) {
   UniqueDataModule module;
-  WinError e = module.Load(resources_, modulePath);
+  WinError e = Load(module, resources_, modulePath);
   if (!module) return HResultFromWin32(e);
   const void* data = nullptr;
   std::uint32_t size = 0;
@@ -748,7 +742,7 @@ HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle modul
   // conversion stands in.
   UniqueLibrary automation;
   if (ports.libraries != nullptr &&
-      automation.Load(*ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
+      Load(automation, *ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
     script.SetNumberConversion(reinterpret_cast<VarUI4FromStrFn>(
         ports.libraries->GetProc(automation.get(), tlb::kVarUI4FromStrExport)));
   }

@@ -147,7 +147,7 @@ HResult UnregisterTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
   if (com::Succeeded(ports.typeLibraries.GetLibAttr(lib, &attributes)) && attributes != nullptr) {
     // Bound at run time: a system without it keeps the registration.
     UniqueLibrary oleaut;
-    if (oleaut.Load(ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
+    if (Load(oleaut, ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
       auto unregister = reinterpret_cast<UnRegisterTypeLibFn>(
           ports.libraries.GetProc(oleaut.get(), tlb::kUnRegisterTypeLibExport));
       if (unregister != nullptr) {
@@ -155,7 +155,7 @@ HResult UnregisterTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
                    attributes->lcid, attributes->syskind);
       }
     }
-    oleaut.Reset();
+    oleaut.reset();
     ports.typeLibraries.ReleaseTLibAttr(lib, attributes);
   }
   ports.typeLibraries.Release(lib);

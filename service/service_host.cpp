@@ -225,10 +225,10 @@ int ProcessEntry(CServiceHost& host, ModuleHandle instance) {
   }
 
   UniqueKey appIds;
-  if (WinError e = appIds.Open(platform.registry, reg::kClassesRoot, u"AppID", reg::kRead))
+  if (WinError e = Open(appIds, platform.registry, reg::kClassesRoot, u"AppID", reg::kRead))
     return static_cast<int>(e);
   UniqueKey identity;
-  if (WinError e = identity.Open(platform.registry, appIds.get(), kAppIdKey, reg::kRead))
+  if (WinError e = Open(identity, platform.registry, appIds.get(), kAppIdKey, reg::kRead))
     return static_cast<int>(e);
   std::uint8_t data[260];
   std::uint32_t size = sizeof data;
@@ -239,8 +239,8 @@ int ProcessEntry(CServiceHost& host, ModuleHandle instance) {
           ? 1
           : 0;
   host.Launch();
-  identity.Reset();
-  appIds.Reset();
+  identity.reset();
+  appIds.reset();
   return static_cast<int>(host.Status().dwWin32ExitCode);
 }
 

@@ -51,9 +51,9 @@ void CStoreDiskMonitor::WriteMessage(std::uint32_t id, std::uint16_t type, const
 bool CStoreDiskMonitor::IsServiceStopped(const char16_t* serviceName) {
   ServiceManager& scm = m_platform.scm;
   UniqueScHandle manager;
-  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return true;
+  if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return true;
   UniqueScHandle service;
-  if (service.OpenService(scm, manager.get(), serviceName, kServiceAccess) != err::kSuccess)
+  if (OpenService(service, scm, manager.get(), serviceName, kServiceAccess) != err::kSuccess)
     return true;
   ServiceStatus status;
   if (scm.QueryStatus(service.get(), &status) != err::kSuccess) return true;
@@ -80,9 +80,9 @@ void CStoreDiskMonitor::ReportLowPoolSpace(const char16_t* poolName, char16_t le
 WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
   ServiceManager& scm = m_platform.scm;
   UniqueScHandle manager;
-  if (WinError e = manager.OpenManager(scm, svc::kManagerAllAccess)) return e;
+  if (WinError e = OpenManager(manager, scm, svc::kManagerAllAccess)) return e;
   UniqueScHandle service;
-  if (WinError e = service.OpenService(scm, manager.get(), serviceName, kServiceAccess))
+  if (WinError e = OpenService(service, scm, manager.get(), serviceName, kServiceAccess))
     return e == err::kServiceDoesNotExist ? err::kSuccess : e;
   ServiceStatus status;
   if (WinError e = scm.QueryStatus(service.get(), &status))

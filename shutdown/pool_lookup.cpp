@@ -37,23 +37,23 @@ struct ResourceList {
 bool CStoreDiskMonitor::IsDriverServicePresent(const char16_t* serviceName) {
   ServiceManager& scm = m_platform.scm;
   UniqueScHandle manager;
-  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return false;
+  if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return false;
   UniqueScHandle service;
-  return service.OpenService(scm, manager.get(), serviceName,
+  return OpenService(service, scm, manager.get(), serviceName,
                              svc::kQueryStatus | svc::kStart | svc::kStop) == err::kSuccess;
 }
 
 bool CStoreDiskMonitor::BindStorageApi() {
   if (m_storage.bound()) return true;
   UniqueLibrary& library = m_storage.library;
-  if (library.Load(m_platform.libraries, zv::kLibraryName) != err::kSuccess) return false;
+  if (Load(library, m_platform.libraries, zv::kLibraryName) != err::kSuccess) return false;
   auto list = reinterpret_cast<ZVListResourceFn>(
       m_platform.libraries.GetProc(library.get(), zv::kListResourceName));
   auto info = reinterpret_cast<ZVGetResourceInfoFn>(
       m_platform.libraries.GetProc(library.get(), zv::kGetResourceInfoName));
   if (list == nullptr || info == nullptr) {
     // A library without both names is released again; the next lookup retries.
-    library.Reset();
+    library.reset();
     return false;
   }
   m_storage.listResource = list;

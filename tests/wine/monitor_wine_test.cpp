@@ -250,12 +250,12 @@ class MonitorWineTest : public ::testing::Test {
     std::wstring image = L"\"" + DoublesDir() + L"\\fake_service.exe\" " + wname;
     ServiceManager& scm = machine_.scm;
     UniqueScHandle manager, service;
-    ASSERT_EQ(manager.OpenManager(scm, svc::kManagerAllAccess), 0u);
+    ASSERT_EQ(OpenManager(manager, scm, svc::kManagerAllAccess), 0u);
     ServiceCreateParams p;
     p.serviceName = name.c_str();
     p.displayName = name.c_str();
     p.binaryPathName = U(image.c_str());
-    ASSERT_EQ(service.CreateService(scm, manager.get(), p), 0u) << Narrow(name.c_str());
+    ASSERT_EQ(CreateService(service, scm, manager.get(), p), 0u) << Narrow(name.c_str());
     services_.push_back(name);
     if (state == 0) return;
     ASSERT_EQ(scm.Start(service.get()), 0u) << Narrow(name.c_str());
@@ -273,8 +273,8 @@ class MonitorWineTest : public ::testing::Test {
     ServiceManager& scm = machine_.scm;
     UniqueScHandle manager, service;
     ServiceStatus st;
-    if (manager.OpenManager(scm, svc::kManagerAllAccess) != 0 ||
-        service.OpenService(scm, manager.get(), name.c_str(), svc::kQueryStatus) != 0 ||
+    if (OpenManager(manager, scm, svc::kManagerAllAccess) != 0 ||
+        OpenService(service, scm, manager.get(), name.c_str(), svc::kQueryStatus) != 0 ||
         scm.QueryStatus(service.get(), &st) != 0)
       return 0;
     return st.dwCurrentState;
@@ -283,8 +283,8 @@ class MonitorWineTest : public ::testing::Test {
   void RemoveService(const std::u16string& name) {
     ServiceManager& scm = machine_.scm;
     UniqueScHandle manager, service;
-    if (manager.OpenManager(scm, svc::kManagerAllAccess) != 0 ||
-        service.OpenService(scm, manager.get(), name.c_str(), svc::kAllAccess) != 0)
+    if (OpenManager(manager, scm, svc::kManagerAllAccess) != 0 ||
+        OpenService(service, scm, manager.get(), name.c_str(), svc::kAllAccess) != 0)
       return;
     ServiceStatus st;
     if (scm.QueryStatus(service.get(), &st) == 0 && st.dwCurrentState != svc::kStopped) {
