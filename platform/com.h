@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -140,5 +141,32 @@ class Com {
     return com::kClassNotRegistered;
   }
 };
+
+struct CategoryRegistrarTraits {
+  using Port = CategoryRegistrar;
+  using Value = CategoryRegistrar*;
+  static constexpr CategoryRegistrar* kNone = nullptr;
+  static void Close(CategoryRegistrar&, CategoryRegistrar* manager) { manager->Release(); }
+};
+// The component categories manager, released on every path out of a scope.
+using UniqueCategoryRegistrar = Owner<CategoryRegistrarTraits>;
+
+struct ApartmentTraits {
+  using Port = Com;
+  using Value = bool;
+  static constexpr bool kNone = false;
+  static void Close(Com& com, bool) { com.CoUninitialize(); }
+};
+// One initialisation of COM on this thread, undone (CoUninitialize) on every
+// path out of a scope.
+using ComApartment = Owner<ApartmentTraits>;
+
+// CoInitialize into `apartment`, which then undoes it; nothing is held when
+// the call fails. Answers the call's status.
+inline HResult CoInitialize(ComApartment& apartment, Com& com) {
+  HResult r = com.CoInitialize();
+  if (com::Succeeded(r)) apartment.adopt(com, true);
+  return r;
+}
 
 }  // namespace talv

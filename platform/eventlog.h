@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -29,6 +30,24 @@ class EventLog {
   // DeregisterEventSource.
   virtual WinError DeregisterSource(EventSourceHandle source) = 0;
 };
+
+struct EventSourceTraits {
+  using Port = EventLog;
+  using Value = EventSourceHandle;
+  static constexpr EventSourceHandle kNone = 0;
+  static WinError Close(EventLog& log, EventSourceHandle source) {
+    return log.DeregisterSource(source);
+  }
+};
+// A registered event source, deregistered on every path out of a scope.
+using UniqueEventSource = Owner<EventSourceTraits>;
+
+// Registers `name` into `source`; keeps the old one on failure.
+inline WinError RegisterSource(UniqueEventSource& source, EventLog& log, const char16_t* server,
+                               const char16_t* name) {
+  return OpenInto(source, log,
+                  [&](EventSourceHandle* out) { return log.RegisterSource(server, name, out); });
+}
 
 class Console {
  public:

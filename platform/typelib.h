@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/com.h"
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -88,5 +89,26 @@ class TypeLibraries {
   // ITypeLib::Release: the references left.
   virtual std::uint32_t Release(TypeLibHandle lib) = 0;
 };
+
+struct TypeLibTraits {
+  using Port = TypeLibraries;
+  using Value = TypeLibHandle;
+  static constexpr TypeLibHandle kNone = 0;
+  static std::uint32_t Close(TypeLibraries& libs, TypeLibHandle lib) { return libs.Release(lib); }
+};
+// A loaded type library, released on every path out of a scope.
+using UniqueTypeLib = Owner<TypeLibTraits>;
+
+// The attributes record of a library that a UniqueTypeLib holds (the record
+// is handed back to that library, so the library's owner must outlive it).
+struct TypeLibAttrTraits {
+  using Port = UniqueTypeLib;
+  using Value = const TypeLibAttributes*;
+  static constexpr const TypeLibAttributes* kNone = nullptr;
+  static void Close(UniqueTypeLib& lib, const TypeLibAttributes* attributes) {
+    lib.port()->ReleaseTLibAttr(lib.get(), attributes);
+  }
+};
+using UniqueTypeLibAttr = Owner<TypeLibAttrTraits>;
 
 }  // namespace talv

@@ -177,7 +177,8 @@ bool CServiceHost::UninstallService() {
 }
 
 HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
-  HResult hr = platform_.com.CoInitialize();
+  ComApartment apartment;
+  HResult hr = CoInitialize(apartment, platform_.com);
   if (com::Failed(hr)) return hr;
   std::vector<SavedValue> settings;
   if (asService) settings = ReadSettingsValues(platform_.registry);
@@ -195,7 +196,6 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
       // Nothing more is done: no service, no type library.
       identity.reset();
       appIds.reset();
-      platform_.com.CoUninitialize();
       return e;
     }
     platform_.registry.DeleteValue(identity.get(), u"LocalService");
@@ -211,20 +211,20 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
     }
     result = RegisterModuleClasses(TypeLibraryPorts(platform_), *this, registerTypeLib, nullptr);
   }
-  platform_.com.CoUninitialize();
+  apartment.reset();  // COM is left before the keys are closed
   identity.reset();
   appIds.reset();
   return result;
 }
 
 HResult CServiceHost::UnregisterProgram() {
-  HResult hr = platform_.com.CoInitialize();
+  ComApartment apartment;
+  HResult hr = CoInitialize(apartment, platform_.com);
   if (com::Failed(hr)) return hr;
   ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
                       ScriptDirection::kUnregister);
   UninstallService();
   UnregisterModuleClasses(TypeLibraryPorts(platform_), *this, true, nullptr);
-  platform_.com.CoUninitialize();
   return 0;
 }
 

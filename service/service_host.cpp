@@ -111,7 +111,9 @@ void CServiceHost::WaitForServiceEntryToEnd(std::uint32_t ms) {
 void CServiceHost::RunService() {
   Windowing& windowing = platform_.windowing;
   runThreadId = windowing.CurrentThreadId();
-  platform_.com.CoInitializeEx(kCoinitMultithreaded);
+  // The run leaves COM once at its end whatever the join answered.
+  (void)platform_.com.CoInitializeEx(kCoinitMultithreaded);
+  ComApartment apartment(platform_.com, true);
   CProcessSecurityDescriptor sd(platform_.security);
   InitializeProcessSecurity(platform_.com, sd);
   RegisterClassFactories(kClassContextServer, kRegclsMultipleUse);
@@ -142,7 +144,7 @@ void CServiceHost::RunService() {
   }
 
   RevokeClassFactories();
-  platform_.com.CoUninitialize();
+  apartment.reset();  // COM is left before the descriptor it was given goes
   sd.Release();
 }
 

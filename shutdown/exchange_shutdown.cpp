@@ -130,10 +130,8 @@ WinError CStoreDiskMonitor::ShutdownExchange() {
 }
 
 bool CStoreDiskMonitor::IsClusterNode() {
-  HCluster cluster = m_cluster.OpenCluster(nullptr);
-  if (cluster == nullptr) return false;
-  m_cluster.CloseCluster(cluster);
-  return true;
+  UniqueCluster cluster(m_cluster, m_cluster.OpenCluster(nullptr));
+  return static_cast<bool>(cluster);
 }
 
 WinError CStoreDiskMonitor::TakeClusterResourceOffline(const char16_t* resourceName) {
@@ -142,24 +140,24 @@ WinError CStoreDiskMonitor::TakeClusterResourceOffline(const char16_t* resourceN
   // never taken for the open's; an open that fails without setting one is
   // still a failure.
   system.SetLastError(err::kSuccess);
-  HCluster cluster = m_cluster.OpenCluster(nullptr);
-  if (cluster == nullptr) {
+  UniqueCluster cluster(m_cluster, m_cluster.OpenCluster(nullptr));
+  if (!cluster) {
     WinError e = system.GetLastError();
     return e != err::kSuccess ? e : err::kResourceNotAvailable;
   }
   WinError result;
   system.SetLastError(err::kSuccess);
-  if (HResource resource = m_cluster.OpenClusterResource(cluster, resourceName)) {
-    result = m_cluster.OfflineClusterResource(resource);
+  if (UniqueClusterResource resource(m_cluster,
+                                     m_cluster.OpenClusterResource(cluster.get(), resourceName));
+      resource) {
+    result = m_cluster.OfflineClusterResource(resource.get());
     // ERROR_IO_PENDING: the offline was accepted and goes on in the
     // background, the usual answer for a resource that takes a while.
     if (result == err::kIoPending) result = err::kSuccess;
-    m_cluster.CloseClusterResource(resource);
   } else {
     WinError e = system.GetLastError();
     result = e != err::kSuccess ? e : err::kResourceNotFound;
   }
-  m_cluster.CloseCluster(cluster);
   return result;
 }
 
