@@ -22,6 +22,7 @@
 #include "monitor/store_disk_monitor.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_fence.h"
+#include "tests/wine/raw_owners.h"
 #include "service/event_log_reporter.h"
 #include "shutdown/cluster_binding.h"
 
@@ -30,6 +31,11 @@ namespace {
 
 using win32::U;
 using win32::W;
+using wine::kRaw;
+using wine::RawKey;
+using wine::RawLibrary;
+using wine::RegCreate;
+using wine::RegOpen;
 
 // --- registry, raw (the doubles always use the 64-bit view) ---------------
 
@@ -44,44 +50,39 @@ const std::wstring kServiceBehaviour = kDoublesRoot + L"\\Services\\";
 const std::wstring kServices = L"System\\CurrentControlSet\\Services\\";
 
 void DeleteTree(HKEY parent, const std::wstring& path) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WRITE | kView, &k) != ERROR_SUCCESS) return;
+  RawKey k;
+  if (RegOpen(k, parent, path.c_str(), KEY_READ | KEY_WRITE | kView) != ERROR_SUCCESS) return;
   for (;;) {
     wchar_t name[256];
     DWORD len = 256;
-    if (RegEnumKeyExW(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DeleteTree(k, name);
+    if (RegEnumKeyExW(k.get(), 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    DeleteTree(k.get(), name);
   }
-  RegCloseKey(k);
+  k.reset();
   RegDeleteKeyExW(parent, path.c_str(), kView, 0);
 }
 
 void SetDword(const std::wstring& path, const wchar_t* name, DWORD v) {
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | kView, nullptr, &k,
-                            nullptr),
+  RawKey k;
+  ASSERT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_WRITE | kView),
             ERROR_SUCCESS);
-  RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
-  RegCloseKey(k);
+  RegSetValueExW(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
 }
 
 void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& v) {
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | kView, nullptr, &k,
-                            nullptr),
+  RawKey k;
+  ASSERT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_WRITE | kView),
             ERROR_SUCCESS);
-  RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+  RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
                  static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(k);
 }
 
 // The DWORD value, or -1 when it is missing.
 long long ReadDword(const std::wstring& path, const wchar_t* name) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kView, &k) != ERROR_SUCCESS) return -1;
+  RawKey k;
+  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return -1;
   DWORD v = 0, size = sizeof v, type = 0;
-  LONG rc = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
-  RegCloseKey(k);
+  LONG rc = RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
   return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long long>(v) : -1;
 }
 
@@ -89,18 +90,17 @@ long long ReadDword(const std::wstring& path, const wchar_t* name) {
 // doubles write ASCII only); empty when missing.
 std::vector<std::string> ReadStrings(const std::wstring& path, const wchar_t* name) {
   std::vector<std::string> out;
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kView, &k) != ERROR_SUCCESS) return out;
+  RawKey k;
+  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return out;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExW(k, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+  if (RegQueryValueExW(k.get(), name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
     std::vector<wchar_t> buf(size / sizeof(wchar_t) + 2, 0);
-    RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
+    RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
     for (const wchar_t* p = buf.data(); *p; p += wcslen(p) + 1) {
       out.emplace_back(p, p + wcslen(p));
       if (type != REG_MULTI_SZ) break;
     }
   }
-  RegCloseKey(k);
   return out;
 }
 
@@ -553,9 +553,9 @@ using MonitorClusterNoneTest = MonitorWineTest;
 
 TEST_F(MonitorClusterNoneTest, WithoutTheLibraryTheServerIsStandAloneAndEveryUseTriesAgain) {
   if (EnvironmentHas(L"TALV_CLUSTER_DOUBLES")) GTEST_SKIP() << "this run loads the cluster stand-ins";
-  HMODULE probe = LoadLibraryW(L"clusapi.dll");
-  if (probe != nullptr) {
-    FreeLibrary(probe);
+  RawLibrary probe(kRaw, LoadLibraryW(L"clusapi.dll"));
+  if (probe) {
+    probe.reset();
     FAIL() << "clusapi.dll loads in this run: run it with WINEDLLOVERRIDES=clusapi=";
   }
   EXPECT_FALSE(monitor_->IsClusterNode());
@@ -581,11 +581,11 @@ class MonitorClusterDoubleTest : public MonitorWineTest {
   void UseClusterLibrary(const std::wstring& relative) {
     PlaceDouble(relative);
     if (HasFatalFailure()) return;
-    HMODULE probe = LoadLibraryW(L"clusapi.dll");
-    ASSERT_NE(probe, nullptr) << GetLastError();
+    RawLibrary probe(kRaw, LoadLibraryW(L"clusapi.dll"));
+    ASSERT_NE(probe.get(), nullptr) << GetLastError();
     wchar_t path[MAX_PATH];
-    GetModuleFileNameW(probe, path, MAX_PATH);
-    FreeLibrary(probe);
+    GetModuleFileNameW(probe.get(), path, MAX_PATH);
+    probe.reset();
     std::wstring expected = libDir_ + L"\\clusapi.dll";
     ASSERT_EQ(_wcsicmp(path, expected.c_str()), 0)
         << "clusapi.dll came from " << std::string(path, path + wcslen(path)) << ", not the stand-in";
