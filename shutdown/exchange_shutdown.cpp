@@ -43,13 +43,13 @@ void CStoreDiskMonitor::WriteMessage(std::uint32_t id, std::uint16_t type, const
   // The texts are the executable's own; one that cannot be loaded is not
   // written at all.
   char16_t templ[512];
-  if (m_platform.system.LoadString(0, id, templ, static_cast<int>(std::size(templ))) <= 0) return;
+  if (platform_.system.LoadString(0, id, templ, static_cast<int>(std::size(templ))) <= 0) return;
   std::u16string text = FormatMessageText(templ, args, argCount);
-  m_reporter.WriteEventLog(type, text.c_str());
+  reporter_.WriteEventLog(type, text.c_str());
 }
 
 bool CStoreDiskMonitor::IsServiceStopped(const char16_t* serviceName) {
-  ServiceManager& scm = m_platform.scm;
+  ServiceManager& scm = platform_.scm;
   UniqueScHandle manager;
   if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return true;
   UniqueScHandle service;
@@ -78,7 +78,7 @@ void CStoreDiskMonitor::ReportLowPoolSpace(const char16_t* poolName, char16_t le
 }
 
 WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
-  ServiceManager& scm = m_platform.scm;
+  ServiceManager& scm = platform_.scm;
   UniqueScHandle manager;
   if (WinError e = OpenManager(manager, scm, svc::kManagerAllAccess)) return e;
   UniqueScHandle service;
@@ -96,7 +96,7 @@ WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
   for (int poll = 1; poll <= kStopPolls; ++poll) {
     if (WinError e = scm.QueryStatus(service.get(), &status)) return e;
     if (status.dwCurrentState == svc::kStopped) return err::kSuccess;
-    m_platform.system.Sleep(PollPause(status.dwWaitHint));
+    platform_.system.Sleep(PollPause(status.dwWaitHint));
   }
   return err::kServiceRequestTimeout;
 }
@@ -130,27 +130,27 @@ WinError CStoreDiskMonitor::ShutdownExchange() {
 }
 
 bool CStoreDiskMonitor::IsClusterNode() {
-  UniqueCluster cluster(m_cluster, m_cluster.OpenCluster(nullptr));
+  UniqueCluster cluster(cluster_, cluster_.OpenCluster(nullptr));
   return static_cast<bool>(cluster);
 }
 
 WinError CStoreDiskMonitor::TakeClusterResourceOffline(const char16_t* resourceName) {
-  System& system = m_platform.system;
+  System& system = platform_.system;
   // The last error is cleared first, so that one left by an earlier call is
   // never taken for the open's; an open that fails without setting one is
   // still a failure.
   system.SetLastError(err::kSuccess);
-  UniqueCluster cluster(m_cluster, m_cluster.OpenCluster(nullptr));
+  UniqueCluster cluster(cluster_, cluster_.OpenCluster(nullptr));
   if (!cluster) {
     WinError e = system.GetLastError();
     return e != err::kSuccess ? e : err::kResourceNotAvailable;
   }
   WinError result;
   system.SetLastError(err::kSuccess);
-  if (UniqueClusterResource resource(m_cluster,
-                                     m_cluster.OpenClusterResource(cluster.get(), resourceName));
+  if (UniqueClusterResource resource(cluster_,
+                                     cluster_.OpenClusterResource(cluster.get(), resourceName));
       resource) {
-    result = m_cluster.OfflineClusterResource(resource.get());
+    result = cluster_.OfflineClusterResource(resource.get());
     // ERROR_IO_PENDING: the offline was accepted and goes on in the
     // background, the usual answer for a resource that takes a while.
     if (result == err::kIoPending) result = err::kSuccess;
