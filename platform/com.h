@@ -110,7 +110,7 @@ class Com {
   // on a nested one, RPC_E_CHANGED_MODE when the thread is in the other model.
   virtual HResult CoInitializeEx(std::uint32_t flags) = 0;
   // CoInitialize(null): joins a single-threaded apartment.
-  virtual HResult CoInitialize() = 0;
+  [[nodiscard]] virtual HResult CoInitialize() = 0;
   // CoUninitialize: undoes one successful (0 or 1) initialisation.
   virtual void CoUninitialize() = 0;
   // CoInitializeSecurity with the platform's nine arguments; the descriptor,
@@ -133,7 +133,7 @@ class Com {
   // CoCreateInstance(clsid, no outer object, context, IID_ICatRegister): the
   // component categories manager; *out only on success. A runtime that has
   // no such manager answers REGDB_E_CLASSNOTREG.
-  virtual HResult CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
+  [[nodiscard]] virtual HResult CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
                                             CategoryRegistrar** out) {
     (void)clsid;
     (void)context;
@@ -163,7 +163,7 @@ using ComApartment = Owner<ApartmentTraits>;
 
 // CoInitialize into `apartment`, which then undoes it; nothing is held when
 // the call fails. Answers the call's status.
-inline HResult CoInitialize(ComApartment& apartment, Com& com) {
+[[nodiscard]] inline HResult CoInitialize(ComApartment& apartment, Com& com) {
   HResult r = com.CoInitialize();
   if (com::Succeeded(r)) apartment.adopt(com, true);
   return r;

@@ -21,7 +21,7 @@ class EventLog {
  public:
   virtual ~EventLog() = default;
   // RegisterEventSourceW(server, source); *out only on success.
-  virtual WinError RegisterSource(const char16_t* server, const char16_t* source,
+  [[nodiscard]] virtual WinError RegisterSource(const char16_t* server, const char16_t* source,
                                   EventSourceHandle* out) = 0;
   // ReportEventW(handle, type, category, id, no user SID, strings, no raw data).
   virtual WinError Report(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
@@ -43,7 +43,7 @@ struct EventSourceTraits {
 using UniqueEventSource = Owner<EventSourceTraits>;
 
 // Registers `name` into `source`; keeps the old one on failure.
-inline WinError RegisterSource(UniqueEventSource& source, EventLog& log, const char16_t* server,
+[[nodiscard]] inline WinError RegisterSource(UniqueEventSource& source, EventLog& log, const char16_t* server,
                                const char16_t* name) {
   return OpenInto(source, log,
                   [&](EventSourceHandle* out) { return log.RegisterSource(server, name, out); });

@@ -15,7 +15,7 @@ class Libraries {
  public:
   virtual ~Libraries() = default;
   // LoadLibraryW(name); *out only on success, error (126, ...) otherwise.
-  virtual WinError Load(const char16_t* name, ModuleHandle* out) = 0;
+  [[nodiscard]] virtual WinError Load(const char16_t* name, ModuleHandle* out) = 0;
   // GetProcAddress by 8-bit name; null when the module lacks it (127).
   virtual ProcAddress GetProc(ModuleHandle module, const char* name) = 0;
   // FreeLibrary.
@@ -32,7 +32,7 @@ struct LibraryTraits {
 using UniqueLibrary = Owner<LibraryTraits>;
 
 // Loads `name` into `lib`; keeps the old library on failure.
-inline WinError Load(UniqueLibrary& lib, Libraries& libs, const char16_t* name) {
+[[nodiscard]] inline WinError Load(UniqueLibrary& lib, Libraries& libs, const char16_t* name) {
   return OpenInto(lib, libs, [&](ModuleHandle* out) { return libs.Load(name, out); });
 }
 

@@ -55,16 +55,16 @@ class Registry {
 
   // Opens `subKey` (may be empty or null: the parent itself) below `parent`;
   // *out is written only on success and must be closed with CloseKey.
-  virtual WinError OpenKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
+  [[nodiscard]] virtual WinError OpenKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
                            RegKey* out) = 0;
   // Opens or creates `subKey` (and missing keys on its path), non-volatile,
   // no class; *created says whether it was new. Outputs written only on success.
-  virtual WinError CreateKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
+  [[nodiscard]] virtual WinError CreateKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
                              RegKey* out, bool* created) = 0;
   // RegQueryValueExW: `name` null or empty is the default value. With data
   // null only the size is asked. On 234 (more data) *size holds the size needed
   // and the data buffer is unspecified; on 0 *size is the data's size.
-  virtual WinError QueryValue(RegKey key, const char16_t* name, std::uint32_t* type,
+  [[nodiscard]] virtual WinError QueryValue(RegKey key, const char16_t* name, std::uint32_t* type,
                               void* data, std::uint32_t* size) = 0;
   // Stores `size` raw bytes of `type` under `name` (null or empty: default value).
   virtual WinError SetValue(RegKey key, const char16_t* name, std::uint32_t type,
@@ -75,14 +75,14 @@ class Registry {
   virtual WinError DeleteKey(RegKey parent, const char16_t* subKey) = 0;
   // Name of the index-th subkey; *nameLen in: capacity in units incl. the
   // terminator, out: length without it. 259 past the end, 234 when too small.
-  virtual WinError EnumKey(RegKey key, std::uint32_t index, char16_t* name,
+  [[nodiscard]] virtual WinError EnumKey(RegKey key, std::uint32_t index, char16_t* name,
                            std::uint32_t* nameLen) = 0;
   // Name (and optionally type, data) of the index-th value, same size rules.
-  virtual WinError EnumValue(RegKey key, std::uint32_t index, char16_t* name,
+  [[nodiscard]] virtual WinError EnumValue(RegKey key, std::uint32_t index, char16_t* name,
                              std::uint32_t* nameLen, std::uint32_t* type, void* data,
                              std::uint32_t* dataSize) = 0;
   // Number of subkeys and values (either pointer may be null).
-  virtual WinError QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* values) = 0;
+  [[nodiscard]] virtual WinError QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* values) = 0;
   // Closes a key that OpenKey or CreateKey returned; predefined roots are left alone.
   virtual WinError CloseKey(RegKey key) = 0;
 };
@@ -97,13 +97,13 @@ struct KeyTraits {
 using UniqueKey = Owner<KeyTraits>;
 
 // Opens `subKey` of `parent` into `key`; keeps the old key on failure.
-inline WinError Open(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
+[[nodiscard]] inline WinError Open(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
                      std::uint32_t access) {
   return OpenInto(key, registry,
                   [&](RegKey* out) { return registry.OpenKey(parent, subKey, access, out); });
 }
 // Opens or creates `subKey` of `parent` into `key`; keeps the old key on failure.
-inline WinError Create(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
+[[nodiscard]] inline WinError Create(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
                        std::uint32_t access, bool* created = nullptr) {
   bool c = false;
   WinError r = OpenInto(

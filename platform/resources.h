@@ -19,11 +19,11 @@ class ModuleResources {
   virtual ModuleHandle ProcessModule() = 0;
   // LoadLibraryExW(path, no file, LOAD_LIBRARY_AS_DATAFILE); *out is the
   // module on success and 0 on failure (with the error, which may be 0).
-  virtual WinError LoadAsData(const char16_t* path, ModuleHandle* out) = 0;
+  [[nodiscard]] virtual WinError LoadAsData(const char16_t* path, ModuleHandle* out) = 0;
   // FindResourceW(module, id, type), LoadResource, SizeofResource and
   // LockResource: *data and *size describe the resource's bytes, valid
   // until the module is freed; on failure *data is null and *size 0.
-  virtual WinError FindResource(ModuleHandle module, const char16_t* type, std::uint16_t id,
+  [[nodiscard]] virtual WinError FindResource(ModuleHandle module, const char16_t* type, std::uint16_t id,
                                 const void** data, std::uint32_t* size) = 0;
   // FreeLibrary for a module that LoadAsData returned.
   virtual WinError Free(ModuleHandle module) = 0;
@@ -41,7 +41,7 @@ using UniqueDataModule = Owner<DataModuleTraits>;
 // Loads `path` as data into `module`; keeps the old module on failure.
 // LoadAsData may hand out a module together with an error (which may be
 // 0), so any module it gives is owned, whatever the result.
-inline WinError Load(UniqueDataModule& module, ModuleResources& resources, const char16_t* path) {
+[[nodiscard]] inline WinError Load(UniqueDataModule& module, ModuleResources& resources, const char16_t* path) {
   ModuleHandle h = 0;
   WinError r = resources.LoadAsData(path, &h);
   if (h != 0) module.adopt(resources, h);

@@ -75,16 +75,16 @@ class ServiceManager {
   virtual ~ServiceManager() = default;
 
   // OpenSCManagerW(null machine, null database, access); *out only on success.
-  virtual WinError OpenManager(std::uint32_t access, ScHandle* out) = 0;
+  [[nodiscard]] virtual WinError OpenManager(std::uint32_t access, ScHandle* out) = 0;
   // OpenServiceW; 1060 when no service of that name is installed.
-  virtual WinError OpenService(ScHandle manager, const char16_t* name, std::uint32_t access,
+  [[nodiscard]] virtual WinError OpenService(ScHandle manager, const char16_t* name, std::uint32_t access,
                                ScHandle* out) = 0;
   // QueryServiceStatus; *status written only on success.
-  virtual WinError QueryStatus(ScHandle service, ServiceStatus* status) = 0;
+  [[nodiscard]] virtual WinError QueryStatus(ScHandle service, ServiceStatus* status) = 0;
   // ControlService; *status (may be null) receives the returned status.
   virtual WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) = 0;
   // CreateServiceW; *out only on success.
-  virtual WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
+  [[nodiscard]] virtual WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
                                  ScHandle* out) = 0;
   // DeleteService: marks the service for deletion.
   virtual WinError DeleteService(ScHandle service) = 0;
@@ -99,7 +99,7 @@ class ServiceManager {
   // Fails (1063) when the process was not started by the SCM.
   virtual WinError StartDispatcher(const char16_t* serviceName, ServiceMainFn main) = 0;
   // RegisterServiceCtrlHandlerW; *out only on success.
-  virtual WinError RegisterControlHandler(const char16_t* serviceName, ControlHandlerFn handler,
+  [[nodiscard]] virtual WinError RegisterControlHandler(const char16_t* serviceName, ControlHandlerFn handler,
                                           StatusHandle* out) = 0;
   // SetServiceStatus.
   virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
@@ -115,14 +115,14 @@ struct ScHandleTraits {
 using UniqueScHandle = Owner<ScHandleTraits>;
 
 // Each opens into `h`, keeping the old handle on failure.
-inline WinError OpenManager(UniqueScHandle& h, ServiceManager& scm, std::uint32_t access) {
+[[nodiscard]] inline WinError OpenManager(UniqueScHandle& h, ServiceManager& scm, std::uint32_t access) {
   return OpenInto(h, scm, [&](ScHandle* out) { return scm.OpenManager(access, out); });
 }
-inline WinError OpenService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
+[[nodiscard]] inline WinError OpenService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
                             const char16_t* name, std::uint32_t access) {
   return OpenInto(h, scm, [&](ScHandle* out) { return scm.OpenService(manager, name, access, out); });
 }
-inline WinError CreateService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
+[[nodiscard]] inline WinError CreateService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
                               const ServiceCreateParams& p) {
   return OpenInto(h, scm, [&](ScHandle* out) { return scm.CreateService(manager, p, out); });
 }

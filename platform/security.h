@@ -49,16 +49,16 @@ class Security {
   virtual Handle GetCurrentThread() = 0;
   // OpenThreadToken(thread, access, openAsSelf); 1008 when the thread does
   // not impersonate. *out only on success, closed with CloseHandle.
-  virtual WinError OpenThreadToken(Handle thread, std::uint32_t access, bool openAsSelf,
+  [[nodiscard]] virtual WinError OpenThreadToken(Handle thread, std::uint32_t access, bool openAsSelf,
                                    TokenHandle* out) = 0;
   // GetCurrentProcess: the process's pseudo handle (never closed).
   virtual Handle GetCurrentProcess() = 0;
   // OpenProcessToken(process, access); *out only on success.
-  virtual WinError OpenProcessToken(Handle process, std::uint32_t access, TokenHandle* out) = 0;
+  [[nodiscard]] virtual WinError OpenProcessToken(Handle process, std::uint32_t access, TokenHandle* out) = 0;
   // GetTokenInformation: with a buffer too small (or none, size 0) 122 and
   // *returnLength the size needed; on 0 the record and its size. Any other
   // failure leaves *returnLength alone.
-  virtual WinError GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
+  [[nodiscard]] virtual WinError GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
                                        std::uint32_t bufferSize,
                                        std::uint32_t* returnLength) = 0;
   // CloseHandle for a token this port opened.
@@ -98,14 +98,14 @@ struct TokenTraits {
 using UniqueToken = Owner<TokenTraits>;
 
 // Opens the calling thread's token into `token`; keeps the old one on failure.
-inline WinError OpenThread(UniqueToken& token, Security& security, std::uint32_t access,
+[[nodiscard]] inline WinError OpenThread(UniqueToken& token, Security& security, std::uint32_t access,
                            bool openAsSelf) {
   return OpenInto(token, security, [&](TokenHandle* out) {
     return security.OpenThreadToken(security.GetCurrentThread(), access, openAsSelf, out);
   });
 }
 // Opens the process's token into `token`; keeps the old one on failure.
-inline WinError OpenProcess(UniqueToken& token, Security& security, std::uint32_t access) {
+[[nodiscard]] inline WinError OpenProcess(UniqueToken& token, Security& security, std::uint32_t access) {
   return OpenInto(token, security, [&](TokenHandle* out) {
     return security.OpenProcessToken(security.GetCurrentProcess(), access, out);
   });

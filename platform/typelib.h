@@ -71,14 +71,14 @@ class TypeLibraries {
   // LoadTypeLib(path): a module's "TYPELIB" resource 1 (or the one named by
   // an appended "\N"), or a type-library file. *out only on success; a
   // missing or unreadable file answers TYPE_E_CANTLOADLIBRARY.
-  virtual HResult LoadTypeLib(const char16_t* path, TypeLibHandle* out) = 0;
+  [[nodiscard]] virtual HResult LoadTypeLib(const char16_t* path, TypeLibHandle* out) = 0;
   // ITypeLib::GetLibAttr: *out is the library's record until ReleaseTLibAttr.
-  virtual HResult GetLibAttr(TypeLibHandle lib, const TypeLibAttributes** out) = 0;
+  [[nodiscard]] virtual HResult GetLibAttr(TypeLibHandle lib, const TypeLibAttributes** out) = 0;
   // ITypeLib::ReleaseTLibAttr for a record GetLibAttr gave.
   virtual void ReleaseTLibAttr(TypeLibHandle lib, const TypeLibAttributes* attributes) = 0;
   // ITypeLib::GetDocumentation(index, name, help string): index -1 is the
   // library itself; the texts are copied out (empty where there is none).
-  virtual HResult GetDocumentation(TypeLibHandle lib, std::int32_t index, std::u16string* name,
+  [[nodiscard]] virtual HResult GetDocumentation(TypeLibHandle lib, std::int32_t index, std::u16string* name,
                                    std::u16string* helpString) = 0;
   // RegisterTypeLib(lib, path, helpDir): writes TypeLib\{LIBID}\maj.min
   // (help string), its lcid\win32|win64 (path), FLAGS and HELPDIR (helpDir,
