@@ -24,7 +24,7 @@ class EventLog {
   [[nodiscard]] virtual WinError RegisterSource(const char16_t* server, const char16_t* source,
                                   EventSourceHandle* out) = 0;
   // ReportEventW(handle, type, category, id, no user SID, strings, no raw data).
-  virtual WinError Report(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
+  [[nodiscard]] virtual WinError Report(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
                           std::uint32_t eventId, std::uint16_t stringCount,
                           const char16_t* const* strings) = 0;
   // DeregisterEventSource.

@@ -67,12 +67,12 @@ class Registry {
   [[nodiscard]] virtual WinError QueryValue(RegKey key, const char16_t* name, std::uint32_t* type,
                               void* data, std::uint32_t* size) = 0;
   // Stores `size` raw bytes of `type` under `name` (null or empty: default value).
-  virtual WinError SetValue(RegKey key, const char16_t* name, std::uint32_t type,
+  [[nodiscard]] virtual WinError SetValue(RegKey key, const char16_t* name, std::uint32_t type,
                             const void* data, std::uint32_t size) = 0;
   // Deletes one value; 2 when it does not exist.
-  virtual WinError DeleteValue(RegKey key, const char16_t* name) = 0;
+  [[nodiscard]] virtual WinError DeleteValue(RegKey key, const char16_t* name) = 0;
   // Deletes `subKey` of `parent`; fails (5) while that key has subkeys.
-  virtual WinError DeleteKey(RegKey parent, const char16_t* subKey) = 0;
+  [[nodiscard]] virtual WinError DeleteKey(RegKey parent, const char16_t* subKey) = 0;
   // Name of the index-th subkey; *nameLen in: capacity in units incl. the
   // terminator, out: length without it. 259 past the end, 234 when too small.
   [[nodiscard]] virtual WinError EnumKey(RegKey key, std::uint32_t index, char16_t* name,

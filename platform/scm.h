@@ -82,27 +82,27 @@ class ServiceManager {
   // QueryServiceStatus; *status written only on success.
   [[nodiscard]] virtual WinError QueryStatus(ScHandle service, ServiceStatus* status) = 0;
   // ControlService; *status (may be null) receives the returned status.
-  virtual WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) = 0;
+  [[nodiscard]] virtual WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) = 0;
   // CreateServiceW; *out only on success.
   [[nodiscard]] virtual WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
                                  ScHandle* out) = 0;
   // DeleteService: marks the service for deletion.
-  virtual WinError DeleteService(ScHandle service) = 0;
+  [[nodiscard]] virtual WinError DeleteService(ScHandle service) = 0;
   // CloseServiceHandle for a manager or a service handle.
   virtual WinError CloseHandle(ScHandle handle) = 0;
   // StartServiceW with no arguments; returns once the service process has
   // taken the start (1056 when it already runs). Used by tests and tools.
-  virtual WinError Start(ScHandle service) = 0;
+  [[nodiscard]] virtual WinError Start(ScHandle service) = 0;
 
   // StartServiceCtrlDispatcherW with a one-entry table; blocks until the
   // service reports SERVICE_STOPPED (its main may still be running then).
   // Fails (1063) when the process was not started by the SCM.
-  virtual WinError StartDispatcher(const char16_t* serviceName, ServiceMainFn main) = 0;
+  [[nodiscard]] virtual WinError StartDispatcher(const char16_t* serviceName, ServiceMainFn main) = 0;
   // RegisterServiceCtrlHandlerW; *out only on success.
   [[nodiscard]] virtual WinError RegisterControlHandler(const char16_t* serviceName, ControlHandlerFn handler,
                                           StatusHandle* out) = 0;
   // SetServiceStatus.
-  virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
+  [[nodiscard]] virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
 };
 
 struct ScHandleTraits {

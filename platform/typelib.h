@@ -84,7 +84,7 @@ class TypeLibraries {
   // (help string), its lcid\win32|win64 (path), FLAGS and HELPDIR (helpDir,
   // or the path's directory when null) under HKEY_CLASSES_ROOT. A null path
   // is E_INVALIDARG.
-  virtual HResult RegisterTypeLib(TypeLibHandle lib, const char16_t* path,
+  [[nodiscard]] virtual HResult RegisterTypeLib(TypeLibHandle lib, const char16_t* path,
                                   const char16_t* helpDir) = 0;
   // ITypeLib::Release: the references left.
   virtual std::uint32_t Release(TypeLibHandle lib) = 0;

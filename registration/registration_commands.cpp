@@ -94,8 +94,9 @@ void WriteSettingsValues(Registry& registry, const std::vector<SavedValue>& valu
   if (values.empty()) return;
   UniqueKey key;
   if (Create(key, registry, reg::kLocalMachine, kSettingsKey, reg::kWrite) != err::kSuccess) return;
+  // Settings are put back as far as they go: one that fails does not stop the rest.
   for (const SavedValue& v : values)
-    registry.SetValue(key.get(), v.name.c_str(), v.type, v.data.data(),
+    (void)registry.SetValue(key.get(), v.name.c_str(), v.type, v.data.data(),
                       static_cast<std::uint32_t>(v.data.size()));
 }
 
@@ -165,7 +166,8 @@ bool CServiceHost::UninstallService() {
     return false;
   }
   ServiceStatus ignored;
-  platform_.scm.Control(service.get(), svc::kControlStop, &ignored);
+  // A service that is not running answers with an error: it is deleted all the same.
+  (void)platform_.scm.Control(service.get(), svc::kControlStop, &ignored);
   bool deleted = platform_.scm.DeleteService(service.get()) == err::kSuccess;
   service.reset();
   manager.reset();
@@ -198,7 +200,8 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
       appIds.reset();
       return e;
     }
-    platform_.registry.DeleteValue(identity.get(), u"LocalService");
+    // Absent (2) on a first registration: nothing to remove.
+    (void)platform_.registry.DeleteValue(identity.get(), u"LocalService");
     if (asService) {
       SetString(platform_.registry, identity.get(), u"LocalService", kLocalService);
       SetString(platform_.registry, identity.get(), u"ServiceParameters", kServiceParameters);

@@ -355,7 +355,8 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
   // A value that cannot be written is not reported; the run goes on.
   std::size_t length = Length(valueToken_);
   if (type == reg::kSz) {
-    registry_.SetValue(key, valueName, reg::kSz, valueToken_,
+    // A value the registry refuses is skipped: the script goes on.
+    (void)registry_.SetValue(key, valueName, reg::kSz, valueToken_,
                        static_cast<std::uint32_t>((length + 1) * sizeof(char16_t)));
   } else if (type == reg::kDword) {
     std::uint32_t v = 0;
@@ -364,7 +365,7 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
     } else if (Failed(varUI4FromStr_(valueToken_, 0, 0, &v))) {
       v = 0;
     }
-    registry_.SetValue(key, valueName, reg::kDword, &v, sizeof v);
+    (void)registry_.SetValue(key, valueName, reg::kDword, &v, sizeof v);
   } else {
     if (length % 2 != 0) return hr::kFail;
     std::size_t bytes = length / 2;
@@ -372,7 +373,7 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
       binary_[i] = static_cast<std::uint8_t>((HexDigitValue(valueToken_[2 * i]) << 4) |
                                              HexDigitValue(valueToken_[2 * i + 1]));
     }
-    registry_.SetValue(key, valueName, reg::kBinary, binary_, static_cast<std::uint32_t>(bytes));
+    (void)registry_.SetValue(key, valueName, reg::kBinary, binary_, static_cast<std::uint32_t>(bytes));
   }
   return NextToken(token);
 }
@@ -527,7 +528,8 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     if (SameText(token, u"Val")) {
       hr = ReadValueName(token);
       if (Failed(hr)) return hr;
-      if (!recovery) registry_.DeleteValue(parent, valueName_);
+      // Removal is best effort: a value already gone is no failure.
+      if (!recovery) (void)registry_.DeleteValue(parent, valueName_);
       hr = NextToken(typeToken_);
       if (Failed(hr)) return hr;
       hr = NextToken(valueToken_);
@@ -586,11 +588,12 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
         if (!IsProtectedKeyName(name)) DeleteKeyTree(registry_, key.get(), name);
       } else {
         if (key.reset() != err::kSuccess) return hr::kDispException;
-        if (!noRemove) registry_.DeleteKey(parent, name);
+        // Removal is best effort: a key still holding others stays.
+        if (!noRemove) (void)registry_.DeleteKey(parent, name);
       }
     } else {
       if (key.reset() != err::kSuccess) return hr::kDispException;
-      if (!noRemove) registry_.DeleteKey(parent, name);
+      if (!noRemove) (void)registry_.DeleteKey(parent, name);
       hr = SkipAssignment(token);
       if (Failed(hr)) return hr;
       if (IsBlockOpen(token)) {

@@ -26,7 +26,8 @@ void CEventLogReporter::WriteEventLog(std::uint16_t type, const char16_t* text) 
     if (RegisterSource(source, eventLog_, nullptr, displayName) != err::kSuccess || !source)
       return;  // no source: the message is lost
     const char16_t* strings[1] = {message};
-    eventLog_.Report(source.get(), type, 0, 0, 1, strings);
+    // A report the log refuses is lost: there is nowhere else to tell.
+    (void)eventLog_.Report(source.get(), type, 0, 0, 1, strings);
     return;
   }
   message[n] = u'\n';

@@ -75,7 +75,8 @@ void CServiceHost::ReportStatus(std::uint32_t state) {
   // handler's thread and one from the run thread never mix their fields.
   std::lock_guard<std::mutex> lock(statusLock_);
   status_.dwCurrentState = state;
-  platform_.scm.SetStatus(statusHandle.load(), status_);
+  // A status the SCM refuses changes nothing the service could act on.
+  (void)platform_.scm.SetStatus(statusHandle.load(), status_);
 }
 
 void CServiceHost::ReportRunningUnlessStopping() {
@@ -85,7 +86,7 @@ void CServiceHost::ReportRunningUnlessStopping() {
   std::lock_guard<std::mutex> lock(statusLock_);
   if (stopRequested.load() || status_.dwCurrentState == svc::kStopPending) return;
   status_.dwCurrentState = svc::kRunning;
-  platform_.scm.SetStatus(statusHandle.load(), status_);
+  (void)platform_.scm.SetStatus(statusHandle.load(), status_);
 }
 
 void CServiceHost::ClearStatusProgress() {
