@@ -32,6 +32,8 @@ inline constexpr std::uint32_t kStart = 0x0010;
 inline constexpr std::uint32_t kStop = 0x0020;
 inline constexpr std::uint32_t kDelete = 0x10000;
 inline constexpr std::uint32_t kAllAccess = 0xF01FF;
+// What the monitor opens an Exchange service with (0x34): status, start, stop.
+inline constexpr std::uint32_t kClientAccess = kQueryStatus | kStart | kStop;
 
 inline constexpr std::uint32_t kWin32OwnProcess = 0x10;
 inline constexpr std::uint32_t kDemandStart = 3;

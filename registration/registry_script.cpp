@@ -9,7 +9,7 @@ namespace {
 
 constexpr char16_t kApostrophe = u'\'';
 
-bool Failed(HResult hr) { return (hr & 0x80000000u) != 0; }
+using com::Failed;
 
 // Names and keywords compare as the registry compares key names: A-Z and
 // the Latin-1 capitals fold to lower case.

@@ -15,7 +15,7 @@ constexpr std::uint32_t kMsgShutdownStarts = resources::kIdShutdownStarting;
 constexpr std::uint32_t kMsgStopFailed = resources::kIdStopFailed;
 constexpr std::uint32_t kMsgShutdownDone = resources::kIdShutdownDone;
 
-constexpr std::uint32_t kServiceAccess = svc::kQueryStatus | svc::kStart | svc::kStop;
+constexpr std::uint32_t kServiceAccess = svc::kClientAccess;
 constexpr int kStopPolls = 20;
 // The pause between polls is the service's wait hint held within these
 // bounds: a hint of 0 would poll twenty times in a row without giving the

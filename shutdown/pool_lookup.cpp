@@ -40,7 +40,7 @@ bool CStoreDiskMonitor::IsDriverServicePresent(const char16_t* serviceName) {
   if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return false;
   UniqueScHandle service;
   return OpenService(service, scm, manager.get(), serviceName,
-                             svc::kQueryStatus | svc::kStart | svc::kStop) == err::kSuccess;
+                             svc::kClientAccess) == err::kSuccess;
 }
 
 bool CStoreDiskMonitor::BindStorageApi() {

@@ -10,7 +10,7 @@
 namespace talv::contract {
 namespace {
 
-constexpr std::uint32_t kClientAccess = svc::kQueryStatus | svc::kStart | svc::kStop;  // 0x34
+using svc::kClientAccess;  // 0x34
 
 class ScmContract : public ::testing::Test {
  protected:
