@@ -13,6 +13,7 @@
 namespace {
 
 using talv::wine::kRaw;
+using talv::wine::DeleteTree;
 using talv::wine::RawKey;
 using talv::wine::RawLibrary;
 using talv::wine::RegCreate;
@@ -34,18 +35,6 @@ std::wstring DoublesDir() {
 
 // --- registry, raw -------------------------------------------------------
 
-void DeleteTree(HKEY parent, const std::wstring& path) {
-  RawKey k;
-  if (RegOpen(k, parent, path.c_str(), KEY_READ | KEY_WRITE | kView) != ERROR_SUCCESS) return;
-  for (;;) {
-    wchar_t name[256];
-    DWORD len = 256;
-    if (RegEnumKeyExW(k.get(), 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DeleteTree(k.get(), name);
-  }
-  k.reset();
-  RegDeleteKeyExW(parent, path.c_str(), kView, 0);
-}
 
 RawKey CreateKey(const std::wstring& path) {
   RawKey k;

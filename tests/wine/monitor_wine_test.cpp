@@ -32,6 +32,7 @@ namespace {
 using win32::U;
 using win32::W;
 using wine::kRaw;
+using wine::DeleteTree;
 using wine::RawKey;
 using wine::RawLibrary;
 using wine::RegCreate;
@@ -49,18 +50,6 @@ const std::wstring kClusCalls = kClusapiKey + L"\\Calls";
 const std::wstring kServiceBehaviour = kDoublesRoot + L"\\Services\\";
 const std::wstring kServices = L"System\\CurrentControlSet\\Services\\";
 
-void DeleteTree(HKEY parent, const std::wstring& path) {
-  RawKey k;
-  if (RegOpen(k, parent, path.c_str(), KEY_READ | KEY_WRITE | kView) != ERROR_SUCCESS) return;
-  for (;;) {
-    wchar_t name[256];
-    DWORD len = 256;
-    if (RegEnumKeyExW(k.get(), 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DeleteTree(k.get(), name);
-  }
-  k.reset();
-  RegDeleteKeyExW(parent, path.c_str(), kView, 0);
-}
 
 void SetDword(const std::wstring& path, const wchar_t* name, DWORD v) {
   RawKey k;

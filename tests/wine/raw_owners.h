@@ -4,6 +4,8 @@
 // `kRaw` stands in for one.
 #pragma once
 
+#include <string>
+
 #include "platform/owner.h"
 #include "platform/win32/windows_fence.h"
 
@@ -45,6 +47,22 @@ inline LONG RegCreate(RawKey& key, HKEY root, const wchar_t* path, REGSAM access
   return OpenInto(key, kRaw, [&](HKEY* out) {
     return RegCreateKeyExW(root, path, 0, nullptr, 0, access, nullptr, out, nullptr);
   });
+}
+
+// Deletes `path` below `parent` with everything under it, in the 64-bit view
+// the test doubles use; nothing happens when it does not exist.
+inline void DeleteTree(HKEY parent, const std::wstring& path) {
+  const REGSAM kView = KEY_WOW64_64KEY;
+  RawKey k;
+  if (RegOpen(k, parent, path.c_str(), KEY_READ | KEY_WRITE | kView) != ERROR_SUCCESS) return;
+  for (;;) {
+    wchar_t name[256];
+    DWORD len = 256;
+    if (RegEnumKeyExW(k.get(), 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    DeleteTree(k.get(), name);
+  }
+  k.reset();
+  RegDeleteKeyExW(parent, path.c_str(), kView, 0);
 }
 
 }  // namespace talv::wine
