@@ -42,14 +42,14 @@ template <typename Record>
 WinError CExchangePathList::ReadValue(RegKey root, const char16_t* keyPath,
                                       const char16_t* valueName) {
   UniqueKey key;
-  if (WinError e = key.Open(registry_, root, keyPath, reg::kRead)) return e;
+  if (WinError e = Open(key, registry_, root, keyPath, reg::kRead)) return e;
   // One unit more than the 524 bytes offered, so that data without a
   // terminating zero still ends inside the buffer.
   char16_t text[kValueUnits + 1] = {};
   std::uint32_t size = kValueUnits * sizeof(char16_t);
   std::uint32_t type = 0;
   if (WinError e = registry_.QueryValue(key.get(), valueName, &type, text, &size)) return e;
-  key.Reset();
+  key.reset();
   // The data is taken as text as it stands, whatever its type; an odd last
   // byte is dropped and the string ends at its first zero or at the data's end.
   text[size / sizeof(char16_t)] = 0;

@@ -29,7 +29,7 @@ WinError ReadMonitorSettings(Registry& registry, std::uint32_t* checkIntervalSec
   *checkIntervalSec = 60;
   *thresholdMB = 10;
   UniqueKey key;
-  WinError last = key.Open(registry, reg::kLocalMachine, kSettingsKey, reg::kRead);
+  WinError last = Open(key, registry, reg::kLocalMachine, kSettingsKey, reg::kRead);
   if (last != err::kSuccess) return last;
 
   std::uint32_t minutes = 0;

@@ -15,9 +15,9 @@ CStoreDiskMonitor::CStoreDiskMonitor(Platform& platform, CEventLogReporter& repo
                                      ClusterApiBinding& cluster)
     : CWnd(platform.windowing),
       m_paths(platform.registry),
-      m_platform(platform),
-      m_reporter(reporter),
-      m_cluster(cluster) {}
+      platform_(platform),
+      reporter_(reporter),
+      cluster_(cluster) {}
 
 CStoreDiskMonitor::~CStoreDiskMonitor() = default;
 
@@ -62,7 +62,7 @@ std::intptr_t CStoreDiskMonitor::TimerMsg(CWnd& w, std::uintptr_t wParam, std::i
 }
 
 void CStoreDiskMonitor::ReadSettings() {
-  ReadMonitorSettings(m_platform.registry, &m_nCheckIntervalSec, &m_nThresholdMB);
+  ReadMonitorSettings(platform_.registry, &m_nCheckIntervalSec, &m_nThresholdMB);
 }
 
 int CStoreDiskMonitor::OnCreate(std::intptr_t createParams) {
@@ -74,12 +74,12 @@ int CStoreDiskMonitor::OnCreate(std::intptr_t createParams) {
   std::uint64_t periodMs = static_cast<std::uint64_t>(m_nCheckIntervalSec) * 1000u;
   periodMs = std::min<std::uint64_t>(periodMs, wm::kMaxTimerPeriod);
   m_nTimerId = static_cast<std::uint32_t>(
-      m_windowing.SetTimer(m_hWnd, kTimerId, static_cast<std::uint32_t>(periodMs)));
+      windowing_.SetTimer(window_, kTimerId, static_cast<std::uint32_t>(periodMs)));
   return 0;
 }
 
 void CStoreDiskMonitor::OnDestroy() {
-  m_windowing.KillTimer(m_hWnd, m_nTimerId);
+  windowing_.KillTimer(window_, m_nTimerId);
   CWnd::OnDestroy();
 }
 

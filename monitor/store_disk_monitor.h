@@ -119,10 +119,10 @@ class CStoreDiskMonitor : public CWnd {
   void WriteMessage(std::uint32_t id, std::uint16_t type, const MessageArg* args,
                     std::size_t argCount);
 
-  Platform& m_platform;
-  CEventLogReporter& m_reporter;
-  ClusterApiBinding& m_cluster;
-  StorageApiBinding m_storage;
+  Platform& platform_;
+  CEventLogReporter& reporter_;
+  ClusterApiBinding& cluster_;
+  StorageApiBinding storage_;
 };
 
 }  // namespace talv

@@ -2,39 +2,39 @@
 
 namespace talv {
 
-CWnd::CWnd(Windowing& windowing) : m_windowing(windowing) {}
+CWnd::CWnd(Windowing& windowing) : windowing_(windowing) {}
 
 CWnd::~CWnd() {
   // The subclass part is gone by now, so a destroy message still arriving
   // gets the base handling only.
-  if (m_hWnd != 0) DestroyWindow();
+  if (window_ != 0) DestroyWindow();
 }
 
 WinError CWnd::Create(const WindowCreateParams& params) {
   WindowCreateParams p = params;
   p.style |= wm::kStyleChild;
   WindowHandle h = 0;
-  WinError r = m_windowing.CreateWindow(p, this, &h);
-  m_hWnd = r == err::kSuccess ? h : 0;
+  WinError r = windowing_.CreateWindow(p, this, &h);
+  window_ = r == err::kSuccess ? h : 0;
   return r;
 }
 
 WinError CWnd::DestroyWindow() {
-  if (m_hWnd == 0) return err::kInvalidWindowHandle;
-  WindowHandle h = m_hWnd;
-  WinError r = m_windowing.DestroyWindow(h);
-  if (m_hWnd == h) m_hWnd = 0;
+  if (window_ == 0) return err::kInvalidWindowHandle;
+  WindowHandle h = window_;
+  WinError r = windowing_.DestroyWindow(h);
+  if (window_ == h) window_ = 0;
   return r;
 }
 
 std::intptr_t CWnd::WindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
                                std::intptr_t lParam) {
   // The creation message comes before CreateWindow has returned the handle.
-  if (m_hWnd == 0) m_hWnd = window;
+  if (window_ == 0) window_ = window;
   // A handler may dispatch further messages (a nested tick), so the message
   // being handled is kept per call.
-  WindowMessage saved = m_current;
-  m_current = WindowMessage{window, message, wParam, lParam};
+  WindowMessage saved = current_;
+  current_ = WindowMessage{window, message, wParam, lParam};
   std::intptr_t result = 0;
   bool mapped = false;
   if (const MessageMapEntry* map = GetMessageMap()) {
@@ -47,9 +47,9 @@ std::intptr_t CWnd::WindowProc(WindowHandle window, std::uint32_t message, std::
     }
   }
   if (!mapped) result = Default();
-  m_current = saved;
+  current_ = saved;
   // The window's last message: the handle is no longer ours.
-  if (message == wm::kNcDestroy && window == m_hWnd) m_hWnd = 0;
+  if (message == wm::kNcDestroy && window == window_) window_ = 0;
   return result;
 }
 
@@ -60,8 +60,8 @@ void CWnd::OnDestroy() { Default(); }
 void CWnd::OnTimer(std::uintptr_t /*timerId*/) { Default(); }
 
 std::intptr_t CWnd::Default() {
-  return m_windowing.DefaultHandling(m_current.window, m_current.message, m_current.wParam,
-                                     m_current.lParam);
+  return windowing_.DefaultHandling(current_.window, current_.message, current_.wParam,
+                                     current_.lParam);
 }
 
 }  // namespace talv

@@ -23,7 +23,7 @@ class CWnd : public WindowTarget {
   WinError Create(const WindowCreateParams& params);
   // Destroys the window; the destroy message reaches the map during the call.
   WinError DestroyWindow();
-  WindowHandle GetSafeHwnd() const { return m_hWnd; }
+  WindowHandle GetSafeHwnd() const { return window_; }
 
   // Routes one message through the message map.
   std::intptr_t WindowProc(WindowHandle window, std::uint32_t message, std::uintptr_t wParam,
@@ -47,11 +47,11 @@ class CWnd : public WindowTarget {
   // Default handling of the message being handled right now.
   std::intptr_t Default();
 
-  Windowing& m_windowing;
-  WindowHandle m_hWnd = 0;
+  Windowing& windowing_;
+  WindowHandle window_ = 0;
 
  private:
-  WindowMessage m_current;
+  WindowMessage current_;
 };
 
 }  // namespace talv

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -107,32 +108,32 @@ class Com {
   virtual ~Com() = default;
   // CoInitializeEx(null, flags): 0 on the thread's first join, 1 (S_FALSE)
   // on a nested one, RPC_E_CHANGED_MODE when the thread is in the other model.
-  virtual HResult CoInitializeEx(std::uint32_t flags) = 0;
+  [[nodiscard]] virtual HResult CoInitializeEx(std::uint32_t flags) = 0;
   // CoInitialize(null): joins a single-threaded apartment.
-  virtual HResult CoInitialize() = 0;
+  [[nodiscard]] virtual HResult CoInitialize() = 0;
   // CoUninitialize: undoes one successful (0 or 1) initialisation.
   virtual void CoUninitialize() = 0;
   // CoInitializeSecurity with the platform's nine arguments; the descriptor,
   // service list and authentication list are passed through untouched.
   // Once per process: a later call answers RPC_E_TOO_LATE (Wine's stand-in
   // accepts every call).
-  virtual HResult CoInitializeSecurity(const void* descriptor, std::int32_t authServiceCount,
+  [[nodiscard]] virtual HResult CoInitializeSecurity(const void* descriptor, std::int32_t authServiceCount,
                                        const void* authServices, void* reserved1,
                                        std::uint32_t authnLevel, std::uint32_t impLevel,
                                        void* authList, std::uint32_t capabilities,
                                        void* reserved3) = 0;
   // CoRegisterClassObject: offers `factory` (which the runtime holds a
   // reference to until revoked); *cookie only on success.
-  virtual HResult CoRegisterClassObject(const Guid& clsid, ComUnknown* factory,
+  [[nodiscard]] virtual HResult CoRegisterClassObject(const Guid& clsid, ComUnknown* factory,
                                         std::uint32_t context, std::uint32_t flags,
                                         std::uint32_t* cookie) = 0;
   // CoRevokeClassObject: withdraws a registration; E_INVALIDARG for an
   // unknown cookie.
-  virtual HResult CoRevokeClassObject(std::uint32_t cookie) = 0;
+  [[nodiscard]] virtual HResult CoRevokeClassObject(std::uint32_t cookie) = 0;
   // CoCreateInstance(clsid, no outer object, context, IID_ICatRegister): the
   // component categories manager; *out only on success. A runtime that has
   // no such manager answers REGDB_E_CLASSNOTREG.
-  virtual HResult CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
+  [[nodiscard]] virtual HResult CoCreateCategoryRegistrar(const Guid& clsid, std::uint32_t context,
                                             CategoryRegistrar** out) {
     (void)clsid;
     (void)context;
@@ -140,5 +141,32 @@ class Com {
     return com::kClassNotRegistered;
   }
 };
+
+struct CategoryRegistrarTraits {
+  using Port = CategoryRegistrar;
+  using Value = CategoryRegistrar*;
+  static constexpr CategoryRegistrar* kNone = nullptr;
+  static void Close(CategoryRegistrar&, CategoryRegistrar* manager) { manager->Release(); }
+};
+// The component categories manager, released on every path out of a scope.
+using UniqueCategoryRegistrar = Owner<CategoryRegistrarTraits>;
+
+struct ApartmentTraits {
+  using Port = Com;
+  using Value = bool;
+  static constexpr bool kNone = false;
+  static void Close(Com& com, bool) { com.CoUninitialize(); }
+};
+// One initialisation of COM on this thread, undone (CoUninitialize) on every
+// path out of a scope.
+using ComApartment = Owner<ApartmentTraits>;
+
+// CoInitialize into `apartment`, which then undoes it; nothing is held when
+// the call fails. Answers the call's status.
+[[nodiscard]] inline HResult CoInitialize(ComApartment& apartment, Com& com) {
+  HResult r = com.CoInitialize();
+  if (com::Succeeded(r)) apartment.adopt(com, true);
+  return r;
+}
 
 }  // namespace talv

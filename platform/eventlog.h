@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -20,15 +21,33 @@ class EventLog {
  public:
   virtual ~EventLog() = default;
   // RegisterEventSourceW(server, source); *out only on success.
-  virtual WinError RegisterSource(const char16_t* server, const char16_t* source,
+  [[nodiscard]] virtual WinError RegisterSource(const char16_t* server, const char16_t* source,
                                   EventSourceHandle* out) = 0;
   // ReportEventW(handle, type, category, id, no user SID, strings, no raw data).
-  virtual WinError Report(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
+  [[nodiscard]] virtual WinError Report(EventSourceHandle source, std::uint16_t type, std::uint16_t category,
                           std::uint32_t eventId, std::uint16_t stringCount,
                           const char16_t* const* strings) = 0;
   // DeregisterEventSource.
   virtual WinError DeregisterSource(EventSourceHandle source) = 0;
 };
+
+struct EventSourceTraits {
+  using Port = EventLog;
+  using Value = EventSourceHandle;
+  static constexpr EventSourceHandle kNone = 0;
+  static WinError Close(EventLog& log, EventSourceHandle source) {
+    return log.DeregisterSource(source);
+  }
+};
+// A registered event source, deregistered on every path out of a scope.
+using UniqueEventSource = Owner<EventSourceTraits>;
+
+// Registers `name` into `source`; keeps the old one on failure.
+[[nodiscard]] inline WinError RegisterSource(UniqueEventSource& source, EventLog& log, const char16_t* server,
+                               const char16_t* name) {
+  return OpenInto(source, log,
+                  [&](EventSourceHandle* out) { return log.RegisterSource(server, name, out); });
+}
 
 class Console {
  public:

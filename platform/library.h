@@ -2,8 +2,8 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -15,41 +15,25 @@ class Libraries {
  public:
   virtual ~Libraries() = default;
   // LoadLibraryW(name); *out only on success, error (126, ...) otherwise.
-  virtual WinError Load(const char16_t* name, ModuleHandle* out) = 0;
+  [[nodiscard]] virtual WinError Load(const char16_t* name, ModuleHandle* out) = 0;
   // GetProcAddress by 8-bit name; null when the module lacks it (127).
   virtual ProcAddress GetProc(ModuleHandle module, const char* name) = 0;
   // FreeLibrary.
   virtual WinError Free(ModuleHandle module) = 0;
 };
 
-// Move-only owner of a loaded library.
-class UniqueLibrary {
- public:
-  UniqueLibrary() = default;
-  UniqueLibrary(const UniqueLibrary&) = delete;
-  UniqueLibrary& operator=(const UniqueLibrary&) = delete;
-  UniqueLibrary(UniqueLibrary&& o) noexcept : libs_(o.libs_), h_(std::exchange(o.h_, 0)) {}
-  ~UniqueLibrary() { Reset(); }
-  ModuleHandle get() const { return h_; }
-  explicit operator bool() const { return h_ != 0; }
-  void Reset() {
-    if (h_ != 0 && libs_ != nullptr) libs_->Free(h_);
-    h_ = 0;
-  }
-  WinError Load(Libraries& libs, const char16_t* name) {
-    ModuleHandle h = 0;
-    WinError r = libs.Load(name, &h);
-    if (r == err::kSuccess) {
-      Reset();
-      libs_ = &libs;
-      h_ = h;
-    }
-    return r;
-  }
-
- private:
-  Libraries* libs_ = nullptr;
-  ModuleHandle h_ = 0;
+struct LibraryTraits {
+  using Port = Libraries;
+  using Value = ModuleHandle;
+  static constexpr ModuleHandle kNone = 0;
+  static WinError Close(Libraries& libs, ModuleHandle h) { return libs.Free(h); }
 };
+// A loaded library, freed on every path out of a scope.
+using UniqueLibrary = Owner<LibraryTraits>;
+
+// Loads `name` into `lib`; keeps the old library on failure.
+[[nodiscard]] inline WinError Load(UniqueLibrary& lib, Libraries& libs, const char16_t* name) {
+  return OpenInto(lib, libs, [&](ModuleHandle* out) { return libs.Load(name, out); });
+}
 
 }  // namespace talv

@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -55,95 +55,61 @@ class Registry {
 
   // Opens `subKey` (may be empty or null: the parent itself) below `parent`;
   // *out is written only on success and must be closed with CloseKey.
-  virtual WinError OpenKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
+  [[nodiscard]] virtual WinError OpenKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
                            RegKey* out) = 0;
   // Opens or creates `subKey` (and missing keys on its path), non-volatile,
   // no class; *created says whether it was new. Outputs written only on success.
-  virtual WinError CreateKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
+  [[nodiscard]] virtual WinError CreateKey(RegKey parent, const char16_t* subKey, std::uint32_t access,
                              RegKey* out, bool* created) = 0;
   // RegQueryValueExW: `name` null or empty is the default value. With data
   // null only the size is asked. On 234 (more data) *size holds the size needed
   // and the data buffer is unspecified; on 0 *size is the data's size.
-  virtual WinError QueryValue(RegKey key, const char16_t* name, std::uint32_t* type,
+  [[nodiscard]] virtual WinError QueryValue(RegKey key, const char16_t* name, std::uint32_t* type,
                               void* data, std::uint32_t* size) = 0;
   // Stores `size` raw bytes of `type` under `name` (null or empty: default value).
-  virtual WinError SetValue(RegKey key, const char16_t* name, std::uint32_t type,
+  [[nodiscard]] virtual WinError SetValue(RegKey key, const char16_t* name, std::uint32_t type,
                             const void* data, std::uint32_t size) = 0;
   // Deletes one value; 2 when it does not exist.
-  virtual WinError DeleteValue(RegKey key, const char16_t* name) = 0;
+  [[nodiscard]] virtual WinError DeleteValue(RegKey key, const char16_t* name) = 0;
   // Deletes `subKey` of `parent`; fails (5) while that key has subkeys.
-  virtual WinError DeleteKey(RegKey parent, const char16_t* subKey) = 0;
+  [[nodiscard]] virtual WinError DeleteKey(RegKey parent, const char16_t* subKey) = 0;
   // Name of the index-th subkey; *nameLen in: capacity in units incl. the
   // terminator, out: length without it. 259 past the end, 234 when too small.
-  virtual WinError EnumKey(RegKey key, std::uint32_t index, char16_t* name,
+  [[nodiscard]] virtual WinError EnumKey(RegKey key, std::uint32_t index, char16_t* name,
                            std::uint32_t* nameLen) = 0;
   // Name (and optionally type, data) of the index-th value, same size rules.
-  virtual WinError EnumValue(RegKey key, std::uint32_t index, char16_t* name,
+  [[nodiscard]] virtual WinError EnumValue(RegKey key, std::uint32_t index, char16_t* name,
                              std::uint32_t* nameLen, std::uint32_t* type, void* data,
                              std::uint32_t* dataSize) = 0;
   // Number of subkeys and values (either pointer may be null).
-  virtual WinError QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* values) = 0;
+  [[nodiscard]] virtual WinError QueryInfoKey(RegKey key, std::uint32_t* subKeys, std::uint32_t* values) = 0;
   // Closes a key that OpenKey or CreateKey returned; predefined roots are left alone.
   virtual WinError CloseKey(RegKey key) = 0;
 };
 
-// Move-only owner of one open key: closes it on every path out of a scope.
-class UniqueKey {
- public:
-  UniqueKey() = default;
-  UniqueKey(Registry& registry, RegKey key) : registry_(&registry), key_(key) {}
-  UniqueKey(const UniqueKey&) = delete;
-  UniqueKey& operator=(const UniqueKey&) = delete;
-  UniqueKey(UniqueKey&& o) noexcept : registry_(o.registry_), key_(std::exchange(o.key_, 0)) {}
-  UniqueKey& operator=(UniqueKey&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      registry_ = o.registry_;
-      key_ = std::exchange(o.key_, 0);
-    }
-    return *this;
-  }
-  ~UniqueKey() { Reset(); }
-
-  RegKey get() const { return key_; }
-  explicit operator bool() const { return key_ != 0; }
-  // Closes the key now; returns the close's result (0 when none was held).
-  WinError Reset() {
-    WinError r = err::kSuccess;
-    if (key_ != 0 && registry_ != nullptr) r = registry_->CloseKey(key_);
-    key_ = 0;
-    return r;
-  }
-  RegKey release() { return std::exchange(key_, 0); }
-
-  // Opens `subKey` of `parent` into this owner; keeps the old key on failure.
-  WinError Open(Registry& registry, RegKey parent, const char16_t* subKey, std::uint32_t access) {
-    RegKey k = 0;
-    WinError r = registry.OpenKey(parent, subKey, access, &k);
-    if (r == err::kSuccess) {
-      Reset();
-      registry_ = &registry;
-      key_ = k;
-    }
-    return r;
-  }
-  WinError Create(Registry& registry, RegKey parent, const char16_t* subKey, std::uint32_t access,
-                  bool* created = nullptr) {
-    RegKey k = 0;
-    bool c = false;
-    WinError r = registry.CreateKey(parent, subKey, access, &k, &c);
-    if (r == err::kSuccess) {
-      Reset();
-      registry_ = &registry;
-      key_ = k;
-      if (created) *created = c;
-    }
-    return r;
-  }
-
- private:
-  Registry* registry_ = nullptr;
-  RegKey key_ = 0;
+struct KeyTraits {
+  using Port = Registry;
+  using Value = RegKey;
+  static constexpr RegKey kNone = 0;
+  static WinError Close(Registry& registry, RegKey key) { return registry.CloseKey(key); }
 };
+// An open key, closed on every path out of a scope.
+using UniqueKey = Owner<KeyTraits>;
+
+// Opens `subKey` of `parent` into `key`; keeps the old key on failure.
+[[nodiscard]] inline WinError Open(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
+                     std::uint32_t access) {
+  return OpenInto(key, registry,
+                  [&](RegKey* out) { return registry.OpenKey(parent, subKey, access, out); });
+}
+// Opens or creates `subKey` of `parent` into `key`; keeps the old key on failure.
+[[nodiscard]] inline WinError Create(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,
+                       std::uint32_t access, bool* created = nullptr) {
+  bool c = false;
+  WinError r = OpenInto(
+      key, registry, [&](RegKey* out) { return registry.CreateKey(parent, subKey, access, out, &c); });
+  if (r == err::kSuccess && created != nullptr) *created = c;
+  return r;
+}
 
 }  // namespace talv

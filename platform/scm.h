@@ -4,8 +4,8 @@
 #pragma once
 
 #include <cstdint>
-#include <utility>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -32,6 +32,8 @@ inline constexpr std::uint32_t kStart = 0x0010;
 inline constexpr std::uint32_t kStop = 0x0020;
 inline constexpr std::uint32_t kDelete = 0x10000;
 inline constexpr std::uint32_t kAllAccess = 0xF01FF;
+// What the monitor opens an Exchange service with (0x34): status, start, stop.
+inline constexpr std::uint32_t kClientAccess = kQueryStatus | kStart | kStop;
 
 inline constexpr std::uint32_t kWin32OwnProcess = 0x10;
 inline constexpr std::uint32_t kDemandStart = 3;
@@ -75,88 +77,56 @@ class ServiceManager {
   virtual ~ServiceManager() = default;
 
   // OpenSCManagerW(null machine, null database, access); *out only on success.
-  virtual WinError OpenManager(std::uint32_t access, ScHandle* out) = 0;
+  [[nodiscard]] virtual WinError OpenManager(std::uint32_t access, ScHandle* out) = 0;
   // OpenServiceW; 1060 when no service of that name is installed.
-  virtual WinError OpenService(ScHandle manager, const char16_t* name, std::uint32_t access,
+  [[nodiscard]] virtual WinError OpenService(ScHandle manager, const char16_t* name, std::uint32_t access,
                                ScHandle* out) = 0;
   // QueryServiceStatus; *status written only on success.
-  virtual WinError QueryStatus(ScHandle service, ServiceStatus* status) = 0;
+  [[nodiscard]] virtual WinError QueryStatus(ScHandle service, ServiceStatus* status) = 0;
   // ControlService; *status (may be null) receives the returned status.
-  virtual WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) = 0;
+  [[nodiscard]] virtual WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) = 0;
   // CreateServiceW; *out only on success.
-  virtual WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
+  [[nodiscard]] virtual WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
                                  ScHandle* out) = 0;
   // DeleteService: marks the service for deletion.
-  virtual WinError DeleteService(ScHandle service) = 0;
+  [[nodiscard]] virtual WinError DeleteService(ScHandle service) = 0;
   // CloseServiceHandle for a manager or a service handle.
   virtual WinError CloseHandle(ScHandle handle) = 0;
   // StartServiceW with no arguments; returns once the service process has
   // taken the start (1056 when it already runs). Used by tests and tools.
-  virtual WinError Start(ScHandle service) = 0;
+  [[nodiscard]] virtual WinError Start(ScHandle service) = 0;
 
   // StartServiceCtrlDispatcherW with a one-entry table; blocks until the
   // service reports SERVICE_STOPPED (its main may still be running then).
   // Fails (1063) when the process was not started by the SCM.
-  virtual WinError StartDispatcher(const char16_t* serviceName, ServiceMainFn main) = 0;
+  [[nodiscard]] virtual WinError StartDispatcher(const char16_t* serviceName, ServiceMainFn main) = 0;
   // RegisterServiceCtrlHandlerW; *out only on success.
-  virtual WinError RegisterControlHandler(const char16_t* serviceName, ControlHandlerFn handler,
+  [[nodiscard]] virtual WinError RegisterControlHandler(const char16_t* serviceName, ControlHandlerFn handler,
                                           StatusHandle* out) = 0;
   // SetServiceStatus.
-  virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
+  [[nodiscard]] virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
 };
 
-// Move-only owner of a manager or service handle.
-class UniqueScHandle {
- public:
-  UniqueScHandle() = default;
-  UniqueScHandle(ServiceManager& scm, ScHandle h) : scm_(&scm), h_(h) {}
-  UniqueScHandle(const UniqueScHandle&) = delete;
-  UniqueScHandle& operator=(const UniqueScHandle&) = delete;
-  UniqueScHandle(UniqueScHandle&& o) noexcept : scm_(o.scm_), h_(std::exchange(o.h_, 0)) {}
-  UniqueScHandle& operator=(UniqueScHandle&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      scm_ = o.scm_;
-      h_ = std::exchange(o.h_, 0);
-    }
-    return *this;
-  }
-  ~UniqueScHandle() { Reset(); }
-  ScHandle get() const { return h_; }
-  explicit operator bool() const { return h_ != 0; }
-  void Reset() {
-    if (h_ != 0 && scm_ != nullptr) scm_->CloseHandle(h_);
-    h_ = 0;
-  }
-
-  WinError OpenManager(ServiceManager& scm, std::uint32_t access) {
-    ScHandle h = 0;
-    WinError r = scm.OpenManager(access, &h);
-    if (r == err::kSuccess) Adopt(scm, h);
-    return r;
-  }
-  WinError OpenService(ServiceManager& scm, ScHandle manager, const char16_t* name,
-                       std::uint32_t access) {
-    ScHandle h = 0;
-    WinError r = scm.OpenService(manager, name, access, &h);
-    if (r == err::kSuccess) Adopt(scm, h);
-    return r;
-  }
-  WinError CreateService(ServiceManager& scm, ScHandle manager, const ServiceCreateParams& p) {
-    ScHandle h = 0;
-    WinError r = scm.CreateService(manager, p, &h);
-    if (r == err::kSuccess) Adopt(scm, h);
-    return r;
-  }
-
- private:
-  void Adopt(ServiceManager& scm, ScHandle h) {
-    Reset();
-    scm_ = &scm;
-    h_ = h;
-  }
-  ServiceManager* scm_ = nullptr;
-  ScHandle h_ = 0;
+struct ScHandleTraits {
+  using Port = ServiceManager;
+  using Value = ScHandle;
+  static constexpr ScHandle kNone = 0;
+  static WinError Close(ServiceManager& scm, ScHandle h) { return scm.CloseHandle(h); }
 };
+// A manager or service handle, closed on every path out of a scope.
+using UniqueScHandle = Owner<ScHandleTraits>;
+
+// Each opens into `h`, keeping the old handle on failure.
+[[nodiscard]] inline WinError OpenManager(UniqueScHandle& h, ServiceManager& scm, std::uint32_t access) {
+  return OpenInto(h, scm, [&](ScHandle* out) { return scm.OpenManager(access, out); });
+}
+[[nodiscard]] inline WinError OpenService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
+                            const char16_t* name, std::uint32_t access) {
+  return OpenInto(h, scm, [&](ScHandle* out) { return scm.OpenService(manager, name, access, out); });
+}
+[[nodiscard]] inline WinError CreateService(UniqueScHandle& h, ServiceManager& scm, ScHandle manager,
+                              const ServiceCreateParams& p) {
+  return OpenInto(h, scm, [&](ScHandle* out) { return scm.CreateService(manager, p, out); });
+}
 
 }  // namespace talv

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 #include <cstring>
-#include <utility>
 
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -49,16 +49,16 @@ class Security {
   virtual Handle GetCurrentThread() = 0;
   // OpenThreadToken(thread, access, openAsSelf); 1008 when the thread does
   // not impersonate. *out only on success, closed with CloseHandle.
-  virtual WinError OpenThreadToken(Handle thread, std::uint32_t access, bool openAsSelf,
+  [[nodiscard]] virtual WinError OpenThreadToken(Handle thread, std::uint32_t access, bool openAsSelf,
                                    TokenHandle* out) = 0;
   // GetCurrentProcess: the process's pseudo handle (never closed).
   virtual Handle GetCurrentProcess() = 0;
   // OpenProcessToken(process, access); *out only on success.
-  virtual WinError OpenProcessToken(Handle process, std::uint32_t access, TokenHandle* out) = 0;
+  [[nodiscard]] virtual WinError OpenProcessToken(Handle process, std::uint32_t access, TokenHandle* out) = 0;
   // GetTokenInformation: with a buffer too small (or none, size 0) 122 and
   // *returnLength the size needed; on 0 the record and its size. Any other
   // failure leaves *returnLength alone.
-  virtual WinError GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
+  [[nodiscard]] virtual WinError GetTokenInformation(TokenHandle token, std::uint32_t infoClass, void* buffer,
                                        std::uint32_t bufferSize,
                                        std::uint32_t* returnLength) = 0;
   // CloseHandle for a token this port opened.
@@ -88,57 +88,27 @@ class Security {
                                               bool defaulted) = 0;
 };
 
-// Move-only owner of one open token: closed on every path out of a scope.
-class UniqueToken {
- public:
-  UniqueToken() = default;
-  UniqueToken(Security& security, TokenHandle token) : security_(&security), h_(token) {}
-  UniqueToken(const UniqueToken&) = delete;
-  UniqueToken& operator=(const UniqueToken&) = delete;
-  UniqueToken(UniqueToken&& o) noexcept : security_(o.security_), h_(std::exchange(o.h_, 0)) {}
-  UniqueToken& operator=(UniqueToken&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      security_ = o.security_;
-      h_ = std::exchange(o.h_, 0);
-    }
-    return *this;
-  }
-  ~UniqueToken() { Reset(); }
-
-  TokenHandle get() const { return h_; }
-  explicit operator bool() const { return h_ != 0; }
-  // Closes the token now; returns the close's result (0 when none was held).
-  WinError Reset() {
-    WinError r = err::kSuccess;
-    if (h_ != 0 && security_ != nullptr) r = security_->CloseHandle(h_);
-    h_ = 0;
-    return r;
-  }
-
-  // Opens the calling thread's token into this owner; keeps the old one on failure.
-  WinError OpenThread(Security& security, std::uint32_t access, bool openAsSelf) {
-    TokenHandle t = 0;
-    WinError r = security.OpenThreadToken(security.GetCurrentThread(), access, openAsSelf, &t);
-    if (r == err::kSuccess) Adopt(security, t);
-    return r;
-  }
-  // Opens the process's token into this owner; keeps the old one on failure.
-  WinError OpenProcess(Security& security, std::uint32_t access) {
-    TokenHandle t = 0;
-    WinError r = security.OpenProcessToken(security.GetCurrentProcess(), access, &t);
-    if (r == err::kSuccess) Adopt(security, t);
-    return r;
-  }
-
- private:
-  void Adopt(Security& security, TokenHandle t) {
-    Reset();
-    security_ = &security;
-    h_ = t;
-  }
-  Security* security_ = nullptr;
-  TokenHandle h_ = 0;
+struct TokenTraits {
+  using Port = Security;
+  using Value = TokenHandle;
+  static constexpr TokenHandle kNone = 0;
+  static WinError Close(Security& security, TokenHandle h) { return security.CloseHandle(h); }
 };
+// An open token, closed on every path out of a scope.
+using UniqueToken = Owner<TokenTraits>;
+
+// Opens the calling thread's token into `token`; keeps the old one on failure.
+[[nodiscard]] inline WinError OpenThread(UniqueToken& token, Security& security, std::uint32_t access,
+                           bool openAsSelf) {
+  return OpenInto(token, security, [&](TokenHandle* out) {
+    return security.OpenThreadToken(security.GetCurrentThread(), access, openAsSelf, out);
+  });
+}
+// Opens the process's token into `token`; keeps the old one on failure.
+[[nodiscard]] inline WinError OpenProcess(UniqueToken& token, Security& security, std::uint32_t access) {
+  return OpenInto(token, security, [&](TokenHandle* out) {
+    return security.OpenProcessToken(security.GetCurrentProcess(), access, out);
+  });
+}
 
 }  // namespace talv

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/com.h"
+#include "platform/owner.h"
 #include "platform/types.h"
 
 namespace talv {
@@ -70,23 +71,44 @@ class TypeLibraries {
   // LoadTypeLib(path): a module's "TYPELIB" resource 1 (or the one named by
   // an appended "\N"), or a type-library file. *out only on success; a
   // missing or unreadable file answers TYPE_E_CANTLOADLIBRARY.
-  virtual HResult LoadTypeLib(const char16_t* path, TypeLibHandle* out) = 0;
+  [[nodiscard]] virtual HResult LoadTypeLib(const char16_t* path, TypeLibHandle* out) = 0;
   // ITypeLib::GetLibAttr: *out is the library's record until ReleaseTLibAttr.
-  virtual HResult GetLibAttr(TypeLibHandle lib, const TypeLibAttributes** out) = 0;
+  [[nodiscard]] virtual HResult GetLibAttr(TypeLibHandle lib, const TypeLibAttributes** out) = 0;
   // ITypeLib::ReleaseTLibAttr for a record GetLibAttr gave.
   virtual void ReleaseTLibAttr(TypeLibHandle lib, const TypeLibAttributes* attributes) = 0;
   // ITypeLib::GetDocumentation(index, name, help string): index -1 is the
   // library itself; the texts are copied out (empty where there is none).
-  virtual HResult GetDocumentation(TypeLibHandle lib, std::int32_t index, std::u16string* name,
+  [[nodiscard]] virtual HResult GetDocumentation(TypeLibHandle lib, std::int32_t index, std::u16string* name,
                                    std::u16string* helpString) = 0;
   // RegisterTypeLib(lib, path, helpDir): writes TypeLib\{LIBID}\maj.min
   // (help string), its lcid\win32|win64 (path), FLAGS and HELPDIR (helpDir,
   // or the path's directory when null) under HKEY_CLASSES_ROOT. A null path
   // is E_INVALIDARG.
-  virtual HResult RegisterTypeLib(TypeLibHandle lib, const char16_t* path,
+  [[nodiscard]] virtual HResult RegisterTypeLib(TypeLibHandle lib, const char16_t* path,
                                   const char16_t* helpDir) = 0;
   // ITypeLib::Release: the references left.
   virtual std::uint32_t Release(TypeLibHandle lib) = 0;
 };
+
+struct TypeLibTraits {
+  using Port = TypeLibraries;
+  using Value = TypeLibHandle;
+  static constexpr TypeLibHandle kNone = 0;
+  static std::uint32_t Close(TypeLibraries& libs, TypeLibHandle lib) { return libs.Release(lib); }
+};
+// A loaded type library, released on every path out of a scope.
+using UniqueTypeLib = Owner<TypeLibTraits>;
+
+// The attributes record of a library that a UniqueTypeLib holds (the record
+// is handed back to that library, so the library's owner must outlive it).
+struct TypeLibAttrTraits {
+  using Port = UniqueTypeLib;
+  using Value = const TypeLibAttributes*;
+  static constexpr const TypeLibAttributes* kNone = nullptr;
+  static void Close(UniqueTypeLib& lib, const TypeLibAttributes* attributes) {
+    lib.port()->ReleaseTLibAttr(lib.get(), attributes);
+  }
+};
+using UniqueTypeLibAttr = Owner<TypeLibAttrTraits>;
 
 }  // namespace talv

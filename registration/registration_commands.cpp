@@ -37,9 +37,9 @@ enum class Presence { kInstalled, kAbsent, kNoManager };
 
 Presence ServicePresence(ServiceManager& scm, const char16_t* name) {
   UniqueScHandle manager;
-  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return Presence::kNoManager;
+  if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return Presence::kNoManager;
   UniqueScHandle service;
-  return service.OpenService(scm, manager.get(), name, svc::kQueryConfig) == err::kSuccess
+  return OpenService(service, scm, manager.get(), name, svc::kQueryConfig) == err::kSuccess
              ? Presence::kInstalled
              : Presence::kAbsent;
 }
@@ -69,7 +69,7 @@ struct SavedValue {
 std::vector<SavedValue> ReadSettingsValues(Registry& registry) {
   std::vector<SavedValue> out;
   UniqueKey key;
-  if (key.Open(registry, reg::kLocalMachine, kSettingsKey, reg::kRead) != err::kSuccess) return out;
+  if (Open(key, registry, reg::kLocalMachine, kSettingsKey, reg::kRead) != err::kSuccess) return out;
   constexpr std::uint32_t kNameRoom = 16384;  // the longest value name and its terminator
   std::vector<char16_t> name(kNameRoom);
   std::vector<std::uint8_t> data(256);
@@ -93,9 +93,10 @@ std::vector<SavedValue> ReadSettingsValues(Registry& registry) {
 void WriteSettingsValues(Registry& registry, const std::vector<SavedValue>& values) {
   if (values.empty()) return;
   UniqueKey key;
-  if (key.Create(registry, reg::kLocalMachine, kSettingsKey, reg::kWrite) != err::kSuccess) return;
+  if (Create(key, registry, reg::kLocalMachine, kSettingsKey, reg::kWrite) != err::kSuccess) return;
+  // Settings are put back as far as they go: one that fails does not stop the rest.
   for (const SavedValue& v : values)
-    registry.SetValue(key.get(), v.name.c_str(), v.type, v.data.data(),
+    (void)registry.SetValue(key.get(), v.name.c_str(), v.type, v.data.data(),
                       static_cast<std::uint32_t>(v.data.size()));
 }
 
@@ -117,7 +118,7 @@ bool CServiceHost::InstallService() {
     return false;
   }
   UniqueScHandle manager;
-  if (manager.OpenManager(platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
+  if (OpenManager(manager, platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
     ShowMessage(u"Couldn't open service manager");
     return false;
   }
@@ -141,8 +142,8 @@ bool CServiceHost::InstallService() {
   params.binaryPathName = path;
   params.dependencies = kDependencies;
   UniqueScHandle service;
-  if (service.CreateService(platform_.scm, manager.get(), params) != err::kSuccess) {
-    manager.Reset();
+  if (CreateService(service, platform_.scm, manager.get(), params) != err::kSuccess) {
+    manager.reset();
     ShowMessage(u"Couldn't create service");
     return false;
   }
@@ -153,22 +154,23 @@ bool CServiceHost::UninstallService() {
   Presence presence = ServicePresence(platform_.scm, serviceName);
   if (presence == Presence::kAbsent) return true;
   UniqueScHandle manager;
-  if (manager.OpenManager(platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
+  if (OpenManager(manager, platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
     ShowMessage(u"Couldn't open service manager");
     return false;
   }
   UniqueScHandle service;
-  if (service.OpenService(platform_.scm, manager.get(), serviceName, svc::kStop | svc::kDelete) !=
+  if (OpenService(service, platform_.scm, manager.get(), serviceName, svc::kStop | svc::kDelete) !=
       err::kSuccess) {
-    manager.Reset();
+    manager.reset();
     ShowMessage(u"Couldn't open service");
     return false;
   }
   ServiceStatus ignored;
-  platform_.scm.Control(service.get(), svc::kControlStop, &ignored);
+  // A service that is not running answers with an error: it is deleted all the same.
+  (void)platform_.scm.Control(service.get(), svc::kControlStop, &ignored);
   bool deleted = platform_.scm.DeleteService(service.get()) == err::kSuccess;
-  service.Reset();
-  manager.Reset();
+  service.reset();
+  manager.reset();
   if (!deleted) {
     ShowMessage(u"Service could not be deleted");
     return false;
@@ -177,7 +179,8 @@ bool CServiceHost::UninstallService() {
 }
 
 HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
-  HResult hr = platform_.com.CoInitialize();
+  ComApartment apartment;
+  HResult hr = CoInitialize(apartment, platform_.com);
   if (com::Failed(hr)) return hr;
   std::vector<SavedValue> settings;
   if (asService) settings = ReadSettingsValues(platform_.registry);
@@ -189,16 +192,16 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
   UniqueKey appIds;
   UniqueKey identity;
   {
-    WinError e = appIds.Open(platform_.registry, reg::kClassesRoot, u"AppID", reg::kWrite);
-    if (e == err::kSuccess) e = identity.Open(platform_.registry, appIds.get(), kAppIdKey, reg::kWrite);
+    WinError e = Open(appIds, platform_.registry, reg::kClassesRoot, u"AppID", reg::kWrite);
+    if (e == err::kSuccess) e = Open(identity, platform_.registry, appIds.get(), kAppIdKey, reg::kWrite);
     if (e != err::kSuccess) {
       // Nothing more is done: no service, no type library.
-      identity.Reset();
-      appIds.Reset();
-      platform_.com.CoUninitialize();
+      identity.reset();
+      appIds.reset();
       return e;
     }
-    platform_.registry.DeleteValue(identity.get(), u"LocalService");
+    // Absent (2) on a first registration: nothing to remove.
+    (void)platform_.registry.DeleteValue(identity.get(), u"LocalService");
     if (asService) {
       SetString(platform_.registry, identity.get(), u"LocalService", kLocalService);
       SetString(platform_.registry, identity.get(), u"ServiceParameters", kServiceParameters);
@@ -211,20 +214,20 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
     }
     result = RegisterModuleClasses(TypeLibraryPorts(platform_), *this, registerTypeLib, nullptr);
   }
-  platform_.com.CoUninitialize();
-  identity.Reset();
-  appIds.Reset();
+  apartment.reset();  // COM is left before the keys are closed
+  identity.reset();
+  appIds.reset();
   return result;
 }
 
 HResult CServiceHost::UnregisterProgram() {
-  HResult hr = platform_.com.CoInitialize();
+  ComApartment apartment;
+  HResult hr = CoInitialize(apartment, platform_.com);
   if (com::Failed(hr)) return hr;
   ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
                       ScriptDirection::kUnregister);
   UninstallService();
   UnregisterModuleClasses(TypeLibraryPorts(platform_), *this, true, nullptr);
-  platform_.com.CoUninitialize();
   return 0;
 }
 

@@ -9,7 +9,7 @@ namespace {
 
 constexpr char16_t kApostrophe = u'\'';
 
-bool Failed(HResult hr) { return (hr & 0x80000000u) != 0; }
+using com::Failed;
 
 // Names and keywords compare as the registry compares key names: A-Z and
 // the Latin-1 capitals fold to lower case.
@@ -70,20 +70,14 @@ class MallocMemory final : public ScriptMemory {
   void Release(void* block) override { std::free(block); }
 };
 
-// A block of ScriptMemory released on every path out of a scope.
-class ScopedBlock {
- public:
-  ScopedBlock(ScriptMemory& memory, void* block) : memory_(memory), block_(block) {}
-  ~ScopedBlock() {
-    if (block_ != nullptr) memory_.Release(block_);
-  }
-  ScopedBlock(const ScopedBlock&) = delete;
-  ScopedBlock& operator=(const ScopedBlock&) = delete;
-
- private:
-  ScriptMemory& memory_;
-  void* block_;
+struct BlockTraits {
+  using Port = ScriptMemory;
+  using Value = void*;
+  static constexpr void* kNone = nullptr;
+  static void Close(ScriptMemory& memory, void* block) { memory.Release(block); }
 };
+// A block of ScriptMemory released on every path out of a scope.
+using ScopedBlock = Owner<BlockTraits>;
 
 }  // namespace
 
@@ -153,7 +147,7 @@ WinError DeleteKeyTree(Registry& registry, RegKey parent, const char16_t* name) 
     e = DeleteKeyTree(registry, key, child);
     if (e != err::kSuccess) return e;
   }
-  owner.Reset();
+  owner.reset();
   return registry.DeleteKey(parent, name);
 }
 
@@ -361,7 +355,8 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
   // A value that cannot be written is not reported; the run goes on.
   std::size_t length = Length(valueToken_);
   if (type == reg::kSz) {
-    registry_.SetValue(key, valueName, reg::kSz, valueToken_,
+    // A value the registry refuses is skipped: the script goes on.
+    (void)registry_.SetValue(key, valueName, reg::kSz, valueToken_,
                        static_cast<std::uint32_t>((length + 1) * sizeof(char16_t)));
   } else if (type == reg::kDword) {
     std::uint32_t v = 0;
@@ -370,7 +365,7 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
     } else if (Failed(varUI4FromStr_(valueToken_, 0, 0, &v))) {
       v = 0;
     }
-    registry_.SetValue(key, valueName, reg::kDword, &v, sizeof v);
+    (void)registry_.SetValue(key, valueName, reg::kDword, &v, sizeof v);
   } else {
     if (length % 2 != 0) return hr::kFail;
     std::size_t bytes = length / 2;
@@ -378,7 +373,7 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
       binary_[i] = static_cast<std::uint8_t>((HexDigitValue(valueToken_[2 * i]) << 4) |
                                              HexDigitValue(valueToken_[2 * i + 1]));
     }
-    registry_.SetValue(key, valueName, reg::kBinary, binary_, static_cast<std::uint32_t>(bytes));
+    (void)registry_.SetValue(key, valueName, reg::kBinary, binary_, static_cast<std::uint32_t>(bytes));
   }
   return NextToken(token);
 }
@@ -533,7 +528,8 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     if (SameText(token, u"Val")) {
       hr = ReadValueName(token);
       if (Failed(hr)) return hr;
-      if (!recovery) registry_.DeleteValue(parent, valueName_);
+      // Removal is best effort: a value already gone is no failure.
+      if (!recovery) (void)registry_.DeleteValue(parent, valueName_);
       hr = NextToken(typeToken_);
       if (Failed(hr)) return hr;
       hr = NextToken(valueToken_);
@@ -556,7 +552,7 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     // Recovery: the key is not there, so nothing of this entry is deleted.
     bool entryRecovery = recovery;
     UniqueKey key;
-    if (!entryRecovery && key.Open(registry_, parent, token, reg::kRead) != err::kSuccess)
+    if (!entryRecovery && Open(key, registry_, parent, token, reg::kRead) != err::kSuccess)
       entryRecovery = true;
     char16_t name[kKeyNameUnits + 1];
     std::size_t nameLength = Length(token);
@@ -591,12 +587,13 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
         // The key stays; only a subkey bearing its own name goes.
         if (!IsProtectedKeyName(name)) DeleteKeyTree(registry_, key.get(), name);
       } else {
-        if (key.Reset() != err::kSuccess) return hr::kDispException;
-        if (!noRemove) registry_.DeleteKey(parent, name);
+        if (key.reset() != err::kSuccess) return hr::kDispException;
+        // Removal is best effort: a key still holding others stays.
+        if (!noRemove) (void)registry_.DeleteKey(parent, name);
       }
     } else {
-      if (key.Reset() != err::kSuccess) return hr::kDispException;
-      if (!noRemove) registry_.DeleteKey(parent, name);
+      if (key.reset() != err::kSuccess) return hr::kDispException;
+      if (!noRemove) (void)registry_.DeleteKey(parent, name);
       hr = SkipAssignment(token);
       if (Failed(hr)) return hr;
       if (IsBlockOpen(token)) {
@@ -676,7 +673,7 @@ HResult CRegistryScript::RunScriptText(const char16_t* text, ScriptDirection dir
 HResult CRegistryScript::RunScriptResource(const char16_t* modulePath, std::uint16_t id,
                                            const char16_t* type, ScriptDirection direction) {
   UniqueDataModule module;
-  WinError e = module.Load(resources_, modulePath);
+  WinError e = Load(module, resources_, modulePath);
   if (!module) return HResultFromWin32(e);
   const void* data = nullptr;
   std::uint32_t size = 0;
@@ -748,7 +745,7 @@ HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle modul
   // conversion stands in.
   UniqueLibrary automation;
   if (ports.libraries != nullptr &&
-      automation.Load(*ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
+      Load(automation, *ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
     script.SetNumberConversion(reinterpret_cast<VarUI4FromStrFn>(
         ports.libraries->GetProc(automation.get(), tlb::kVarUI4FromStrExport)));
   }

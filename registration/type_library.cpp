@@ -51,28 +51,26 @@ HResult UnregisterModuleClasses(const TypeLibraryPorts& ports, CServerModule& mo
 HResult RegisterClassCategories(Com& com, const Guid& clsid, const CategoryMapEntry* categories,
                                 bool doRegister) {
   if (categories == nullptr) return hr::kOk;
-  CategoryRegistrar* manager = nullptr;
+  CategoryRegistrar* created = nullptr;
   // Without the manager the categories are silently left unregistered.
   if (com::Failed(com.CoCreateCategoryRegistrar(com::kClsidStdComponentCategoriesMgr,
-                                                com::kInprocServer, &manager)) ||
-      manager == nullptr)
+                                                com::kInprocServer, &created)) ||
+      created == nullptr)
     return hr::kOk;
+  UniqueCategoryRegistrar owner(*created, created);
+  CategoryRegistrar* manager = owner.get();
   for (const CategoryMapEntry* c = categories; c->kind != 0; ++c) {
     const bool implemented = c->kind == 1;
     if (doRegister) {
       HResult r = implemented ? manager->RegisterClassImplCategories(clsid, c->category)
                               : manager->RegisterClassReqCategories(clsid, c->category);
-      if (com::Failed(r)) {
-        manager->Release();
-        return r;
-      }
+      if (com::Failed(r)) return r;
     } else if (implemented) {
       manager->UnRegisterClassImplCategories(clsid, c->category);
     } else {
       manager->UnRegisterClassReqCategories(clsid, c->category);
     }
   }
-  manager->Release();
   return hr::kOk;
 }
 
@@ -94,8 +92,9 @@ HResult LoadModuleTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
     n += extra;
   }
 
-  TypeLibHandle loaded = 0;
-  HResult r = ports.typeLibraries.LoadTypeLib(buffer, &loaded);
+  UniqueTypeLib loaded;
+  auto load = [&](TypeLibHandle* out) { return ports.typeLibraries.LoadTypeLib(buffer, out); };
+  HResult r = OpenInto(loaded, ports.typeLibraries, load);
   if (com::Failed(r)) {
     // Everything from the last "." on, wherever it lies, becomes ".tlb";
     // without a "." the extension is appended.
@@ -109,45 +108,42 @@ HResult LoadModuleTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
     constexpr char16_t kExtension[] = u".tlb";
     if (dot + 4 >= kTypeLibPathUnits) return kTypeLibPathTooLong;
     for (std::uint32_t i = 0; i < 5; ++i) buffer[dot + i] = kExtension[i];
-    loaded = 0;
-    r = ports.typeLibraries.LoadTypeLib(buffer, &loaded);
+    r = OpenInto(loaded, ports.typeLibraries, load);
     if (com::Failed(r)) return r;
   }
   if (path != nullptr) path->assign(buffer);
-  if (lib != nullptr) {
-    *lib = loaded;
-  } else {
-    ports.typeLibraries.Release(loaded);
-  }
+  if (lib != nullptr) *lib = loaded.release();
   return r;
 }
 
 HResult RegisterTypeLibrary(const TypeLibraryPorts& ports, CServerModule& module,
                             const char16_t* index) {
   std::u16string path;
-  TypeLibHandle lib = 0;
-  HResult r = LoadModuleTypeLibrary(ports, module, index, &path, &lib);
+  TypeLibHandle loaded = 0;
+  HResult r = LoadModuleTypeLibrary(ports, module, index, &path, &loaded);
   if (com::Failed(r)) return r;
+  UniqueTypeLib lib(ports.typeLibraries, loaded);
   // The help directory keeps its separator: "C:\dir\" for "C:\dir\x.exe".
   std::u16string helpDir = path;
   auto cut = helpDir.find_last_of(u"\\/:");
   if (cut != std::u16string::npos) helpDir.resize(cut + 1);
-  r = ports.typeLibraries.RegisterTypeLib(lib, path.c_str(), helpDir.c_str());
-  ports.typeLibraries.Release(lib);
-  return r;
+  return ports.typeLibraries.RegisterTypeLib(lib.get(), path.c_str(), helpDir.c_str());
 }
 
 HResult UnregisterTypeLibrary(const TypeLibraryPorts& ports, CServerModule& module,
                               const char16_t* index) {
   std::u16string path;
-  TypeLibHandle lib = 0;
-  HResult loaded = LoadModuleTypeLibrary(ports, module, index, &path, &lib);
+  TypeLibHandle held = 0;
+  HResult loaded = LoadModuleTypeLibrary(ports, module, index, &path, &held);
   if (com::Failed(loaded)) return loaded;
+  UniqueTypeLib lib(ports.typeLibraries, held);
   const TypeLibAttributes* attributes = nullptr;
-  if (com::Succeeded(ports.typeLibraries.GetLibAttr(lib, &attributes)) && attributes != nullptr) {
+  if (com::Succeeded(ports.typeLibraries.GetLibAttr(lib.get(), &attributes)) &&
+      attributes != nullptr) {
+    UniqueTypeLibAttr attributesOwner(lib, attributes);
     // Bound at run time: a system without it keeps the registration.
     UniqueLibrary oleaut;
-    if (oleaut.Load(ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
+    if (Load(oleaut, ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
       auto unregister = reinterpret_cast<UnRegisterTypeLibFn>(
           ports.libraries.GetProc(oleaut.get(), tlb::kUnRegisterTypeLibExport));
       if (unregister != nullptr) {
@@ -155,10 +151,7 @@ HResult UnregisterTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
                    attributes->lcid, attributes->syskind);
       }
     }
-    oleaut.Reset();
-    ports.typeLibraries.ReleaseTLibAttr(lib, attributes);
   }
-  ports.typeLibraries.Release(lib);
   return loaded;
 }
 

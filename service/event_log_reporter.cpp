@@ -22,12 +22,12 @@ void CEventLogReporter::WriteEventLog(std::uint16_t type, const char16_t* text) 
   message[n] = 0;
 
   if (runningAsService != 0) {
-    EventSourceHandle source = 0;
-    if (eventLog_.RegisterSource(nullptr, displayName, &source) != err::kSuccess || source == 0)
+    UniqueEventSource source;
+    if (RegisterSource(source, eventLog_, nullptr, displayName) != err::kSuccess || !source)
       return;  // no source: the message is lost
     const char16_t* strings[1] = {message};
-    eventLog_.Report(source, type, 0, 0, 1, strings);
-    eventLog_.DeregisterSource(source);
+    // A report the log refuses is lost: there is nowhere else to tell.
+    (void)eventLog_.Report(source.get(), type, 0, 0, 1, strings);
     return;
   }
   message[n] = u'\n';

@@ -31,13 +31,13 @@ HResult ReadTokenSids(Security& security, TokenHandle token, TokenSids* out,
     WinError e = security.GetTokenInformation(token, part.infoClass, nullptr, 0, &size);
     if (e != err::kInsufficientBuffer) return HResultFromWin32(e);
     OwnedBytes record;
-    if (!record.Allocate(allocator, size)) return hr::kOutOfMemory;
+    if (!Allocate(record, allocator, size)) return hr::kOutOfMemory;
     e = security.GetTokenInformation(token, part.infoClass, record.get(), size, &size);
     if (e != err::kSuccess) return HResultFromWin32(e);
     const void* sid = sec::RecordSid(record.get());
     std::uint32_t length = security.GetLengthSid(sid);
     OwnedBytes copy;
-    if (!copy.Allocate(allocator, length)) return hr::kOutOfMemory;
+    if (!Allocate(copy, allocator, length)) return hr::kOutOfMemory;
     e = security.CopySid(length, copy.get(), sid);
     if (e != err::kSuccess) return HResultFromWin32(e);
     *part.copy = std::move(copy);
@@ -48,14 +48,14 @@ HResult ReadTokenSids(Security& security, TokenHandle token, TokenSids* out,
 HResult ReadThreadTokenSids(Security& security, bool openAsSelf, TokenSids* out,
                             ByteAllocator& allocator) {
   UniqueToken token;
-  WinError e = token.OpenThread(security, sec::kTokenQuery, openAsSelf);
+  WinError e = OpenThread(token, security, sec::kTokenQuery, openAsSelf);
   if (e != err::kSuccess) return HResultFromWin32(e);
   return ReadTokenSids(security, token.get(), out, allocator);
 }
 
 HResult ReadProcessTokenSids(Security& security, TokenSids* out, ByteAllocator& allocator) {
   UniqueToken token;
-  WinError e = token.OpenProcess(security, sec::kTokenQuery);
+  WinError e = OpenProcess(token, security, sec::kTokenQuery);
   if (e != err::kSuccess) return HResultFromWin32(e);
   return ReadTokenSids(security, token.get(), out, allocator);
 }
@@ -65,17 +65,17 @@ CProcessSecurityDescriptor::CProcessSecurityDescriptor(Security& security,
     : security_(security), allocator_(allocator) {}
 
 void CProcessSecurityDescriptor::Release() {
-  descriptor_.Reset();
-  owner_.Reset();
-  group_.Reset();
+  descriptor_.reset();
+  owner_.reset();
+  group_.reset();
 }
 
 HResult CProcessSecurityDescriptor::Reset() {
   Release();
-  if (!descriptor_.Allocate(allocator_, security_.DescriptorSize())) return hr::kOutOfMemory;
+  if (!Allocate(descriptor_, allocator_, security_.DescriptorSize())) return hr::kOutOfMemory;
   WinError e = security_.InitializeSecurityDescriptor(descriptor_.get(), sec::kDescriptorRevision);
   if (e != err::kSuccess) {
-    descriptor_.Reset();
+    descriptor_.reset();
     return HResultFromWin32(e);
   }
   // Present but null, not empty: an empty list would deny everyone.
@@ -89,11 +89,11 @@ HResult CProcessSecurityDescriptor::SetSid(SetFn set, OwnedBytes& copy, const vo
   if (!descriptor_) return com::kUnexpected;
   WinError e = (security_.*set)(descriptor_.get(), nullptr, defaulted);
   if (e != err::kSuccess) return HResultFromWin32(e);
-  copy.Reset();
+  copy.reset();
   if (sid == nullptr) return hr::kOk;
   std::uint32_t length = security_.GetLengthSid(sid);
   OwnedBytes fresh;
-  if (!fresh.Allocate(allocator_, length)) return hr::kOutOfMemory;
+  if (!Allocate(fresh, allocator_, length)) return hr::kOutOfMemory;
   e = security_.CopySid(length, fresh.get(), sid);
   if (e == err::kSuccess) e = (security_.*set)(descriptor_.get(), fresh.get(), defaulted);
   if (e != err::kSuccess) return HResultFromWin32(e);

@@ -6,9 +6,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <utility>
 
 #include "platform/com.h"
+#include "platform/owner.h"
 #include "platform/security.h"
 
 namespace talv {
@@ -25,43 +25,23 @@ class ByteAllocator {
 // The process heap through nothrow new.
 ByteAllocator& HeapAllocator();
 
-// A buffer from a ByteAllocator, freed on every path out of a scope.
-class OwnedBytes {
- public:
-  OwnedBytes() = default;
-  OwnedBytes(ByteAllocator& allocator, void* p) : allocator_(&allocator), p_(p) {}
-  OwnedBytes(const OwnedBytes&) = delete;
-  OwnedBytes& operator=(const OwnedBytes&) = delete;
-  OwnedBytes(OwnedBytes&& o) noexcept : allocator_(o.allocator_), p_(std::exchange(o.p_, nullptr)) {}
-  OwnedBytes& operator=(OwnedBytes&& o) noexcept {
-    if (this != &o) {
-      Reset();
-      allocator_ = o.allocator_;
-      p_ = std::exchange(o.p_, nullptr);
-    }
-    return *this;
-  }
-  ~OwnedBytes() { Reset(); }
-
-  void* get() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-  void Reset() {
-    if (p_ != nullptr && allocator_ != nullptr) allocator_->Free(p_);
-    p_ = nullptr;
-  }
-  // Allocates `bytes` into this owner (the old buffer is freed); false when
-  // out of memory, and then the owner is empty.
-  bool Allocate(ByteAllocator& allocator, std::size_t bytes) {
-    Reset();
-    allocator_ = &allocator;
-    p_ = allocator.Allocate(bytes);
-    return p_ != nullptr;
-  }
-
- private:
-  ByteAllocator* allocator_ = nullptr;
-  void* p_ = nullptr;
+struct BytesTraits {
+  using Port = ByteAllocator;
+  using Value = void*;
+  static constexpr void* kNone = nullptr;
+  static void Close(ByteAllocator& allocator, void* p) { allocator.Free(p); }
 };
+// A buffer from a ByteAllocator, freed on every path out of a scope.
+using OwnedBytes = Owner<BytesTraits>;
+
+// Allocates `bytes` into `buffer` (the old buffer is freed first); false when
+// out of memory, and then the owner is empty.
+inline bool Allocate(OwnedBytes& buffer, ByteAllocator& allocator, std::size_t bytes) {
+  buffer.reset();
+  void* p = allocator.Allocate(bytes);
+  if (p != nullptr) buffer.adopt(allocator, p);
+  return p != nullptr;
+}
 
 // Copies of a token's user SID and primary-group SID.
 struct TokenSids {

@@ -75,7 +75,8 @@ void CServiceHost::ReportStatus(std::uint32_t state) {
   // handler's thread and one from the run thread never mix their fields.
   std::lock_guard<std::mutex> lock(statusLock_);
   status_.dwCurrentState = state;
-  platform_.scm.SetStatus(statusHandle.load(), status_);
+  // A status the SCM refuses changes nothing the service could act on.
+  (void)platform_.scm.SetStatus(statusHandle.load(), status_);
 }
 
 void CServiceHost::ReportRunningUnlessStopping() {
@@ -85,7 +86,7 @@ void CServiceHost::ReportRunningUnlessStopping() {
   std::lock_guard<std::mutex> lock(statusLock_);
   if (stopRequested.load() || status_.dwCurrentState == svc::kStopPending) return;
   status_.dwCurrentState = svc::kRunning;
-  platform_.scm.SetStatus(statusHandle.load(), status_);
+  (void)platform_.scm.SetStatus(statusHandle.load(), status_);
 }
 
 void CServiceHost::ClearStatusProgress() {
@@ -111,7 +112,9 @@ void CServiceHost::WaitForServiceEntryToEnd(std::uint32_t ms) {
 void CServiceHost::RunService() {
   Windowing& windowing = platform_.windowing;
   runThreadId = windowing.CurrentThreadId();
-  platform_.com.CoInitializeEx(kCoinitMultithreaded);
+  // The run leaves COM once at its end whatever the join answered.
+  (void)platform_.com.CoInitializeEx(kCoinitMultithreaded);
+  ComApartment apartment(platform_.com, true);
   CProcessSecurityDescriptor sd(platform_.security);
   InitializeProcessSecurity(platform_.com, sd);
   RegisterClassFactories(kClassContextServer, kRegclsMultipleUse);
@@ -142,7 +145,7 @@ void CServiceHost::RunService() {
   }
 
   RevokeClassFactories();
-  platform_.com.CoUninitialize();
+  apartment.reset();  // COM is left before the descriptor it was given goes
   sd.Release();
 }
 
@@ -225,10 +228,10 @@ int ProcessEntry(CServiceHost& host, ModuleHandle instance) {
   }
 
   UniqueKey appIds;
-  if (WinError e = appIds.Open(platform.registry, reg::kClassesRoot, u"AppID", reg::kRead))
+  if (WinError e = Open(appIds, platform.registry, reg::kClassesRoot, u"AppID", reg::kRead))
     return static_cast<int>(e);
   UniqueKey identity;
-  if (WinError e = identity.Open(platform.registry, appIds.get(), kAppIdKey, reg::kRead))
+  if (WinError e = Open(identity, platform.registry, appIds.get(), kAppIdKey, reg::kRead))
     return static_cast<int>(e);
   std::uint8_t data[260];
   std::uint32_t size = sizeof data;
@@ -239,8 +242,8 @@ int ProcessEntry(CServiceHost& host, ModuleHandle instance) {
           ? 1
           : 0;
   host.Launch();
-  identity.Reset();
-  appIds.Reset();
+  identity.reset();
+  appIds.reset();
   return static_cast<int>(host.Status().dwWin32ExitCode);
 }
 

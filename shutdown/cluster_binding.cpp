@@ -71,18 +71,16 @@ ClusterApiBinding::~ClusterApiBinding() {
 
 bool ClusterApiBinding::BindClusterApi() {
   if (bound_) return true;
-  if (library_ == 0) {
-    ModuleHandle h = 0;
-    if (libraries_.Load(kLibraryName, &h) != err::kSuccess || h == 0) {
+  if (!library_) {
+    if (Load(library_, libraries_, kLibraryName) != err::kSuccess || !library_) {
       system_.SetLastError(err::kDllNotFound);
       return false;
     }
-    library_ = h;
   }
   // A missing name leaves the library held and the slots filled so far as
   // they are; the next attempt resolves again from the first name.
   for (std::size_t i = 0; i < kEntryCount; ++i) {
-    ProcAddress p = libraries_.GetProc(library_, kEntryNames[i]);
+    ProcAddress p = libraries_.GetProc(library_.get(), kEntryNames[i]);
     if (p == nullptr) {
       system_.SetLastError(err::kDllNotFound);
       return false;
@@ -99,10 +97,7 @@ bool ClusterApiBinding::BindClusterApi() {
 
 void ClusterApiBinding::UnbindClusterApi() {
   bound_ = false;
-  if (library_ != 0) {
-    libraries_.Free(library_);
-    library_ = 0;
-  }
+  library_.reset();
 }
 
 void ClusterApiBinding::UnbindAllAtExit() {

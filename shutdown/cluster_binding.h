@@ -73,7 +73,7 @@ class ClusterApiBinding {
 
   Libraries& libraries_;
   System& system_;
-  ModuleHandle library_ = 0;
+  UniqueLibrary library_;
   bool bound_ = false;
   bool exitRegistered_ = false;
   ProcAddress entries_[kEntryCount] = {};
@@ -81,6 +81,26 @@ class ClusterApiBinding {
   ClusterApiBinding* next_ = nullptr;
   static ClusterApiBinding* s_first;
 };
+
+struct ClusterTraits {
+  using Port = ClusterApiBinding;
+  using Value = HCluster;
+  static constexpr HCluster kNone = nullptr;
+  static std::int32_t Close(ClusterApiBinding& api, HCluster c) { return api.CloseCluster(c); }
+};
+// An open cluster, closed on every path out of a scope.
+using UniqueCluster = Owner<ClusterTraits>;
+
+struct ClusterResourceTraits {
+  using Port = ClusterApiBinding;
+  using Value = HResource;
+  static constexpr HResource kNone = nullptr;
+  static std::int32_t Close(ClusterApiBinding& api, HResource r) {
+    return api.CloseClusterResource(r);
+  }
+};
+// An open cluster resource, closed on every path out of a scope.
+using UniqueClusterResource = Owner<ClusterResourceTraits>;
 
 // The process-wide binding, made on first use with the given ports.
 ClusterApiBinding& ProcessClusterApiBinding(Libraries& libraries, System& system);

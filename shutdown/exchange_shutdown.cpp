@@ -15,7 +15,7 @@ constexpr std::uint32_t kMsgShutdownStarts = resources::kIdShutdownStarting;
 constexpr std::uint32_t kMsgStopFailed = resources::kIdStopFailed;
 constexpr std::uint32_t kMsgShutdownDone = resources::kIdShutdownDone;
 
-constexpr std::uint32_t kServiceAccess = svc::kQueryStatus | svc::kStart | svc::kStop;
+constexpr std::uint32_t kServiceAccess = svc::kClientAccess;
 constexpr int kStopPolls = 20;
 // The pause between polls is the service's wait hint held within these
 // bounds: a hint of 0 would poll twenty times in a row without giving the
@@ -43,17 +43,17 @@ void CStoreDiskMonitor::WriteMessage(std::uint32_t id, std::uint16_t type, const
   // The texts are the executable's own; one that cannot be loaded is not
   // written at all.
   char16_t templ[512];
-  if (m_platform.system.LoadString(0, id, templ, static_cast<int>(std::size(templ))) <= 0) return;
+  if (platform_.system.LoadString(0, id, templ, static_cast<int>(std::size(templ))) <= 0) return;
   std::u16string text = FormatMessageText(templ, args, argCount);
-  m_reporter.WriteEventLog(type, text.c_str());
+  reporter_.WriteEventLog(type, text.c_str());
 }
 
 bool CStoreDiskMonitor::IsServiceStopped(const char16_t* serviceName) {
-  ServiceManager& scm = m_platform.scm;
+  ServiceManager& scm = platform_.scm;
   UniqueScHandle manager;
-  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return true;
+  if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return true;
   UniqueScHandle service;
-  if (service.OpenService(scm, manager.get(), serviceName, kServiceAccess) != err::kSuccess)
+  if (OpenService(service, scm, manager.get(), serviceName, kServiceAccess) != err::kSuccess)
     return true;
   ServiceStatus status;
   if (scm.QueryStatus(service.get(), &status) != err::kSuccess) return true;
@@ -78,11 +78,11 @@ void CStoreDiskMonitor::ReportLowPoolSpace(const char16_t* poolName, char16_t le
 }
 
 WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
-  ServiceManager& scm = m_platform.scm;
+  ServiceManager& scm = platform_.scm;
   UniqueScHandle manager;
-  if (WinError e = manager.OpenManager(scm, svc::kManagerAllAccess)) return e;
+  if (WinError e = OpenManager(manager, scm, svc::kManagerAllAccess)) return e;
   UniqueScHandle service;
-  if (WinError e = service.OpenService(scm, manager.get(), serviceName, kServiceAccess))
+  if (WinError e = OpenService(service, scm, manager.get(), serviceName, kServiceAccess))
     return e == err::kServiceDoesNotExist ? err::kSuccess : e;
   ServiceStatus status;
   if (WinError e = scm.QueryStatus(service.get(), &status))
@@ -96,7 +96,7 @@ WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
   for (int poll = 1; poll <= kStopPolls; ++poll) {
     if (WinError e = scm.QueryStatus(service.get(), &status)) return e;
     if (status.dwCurrentState == svc::kStopped) return err::kSuccess;
-    m_platform.system.Sleep(PollPause(status.dwWaitHint));
+    platform_.system.Sleep(PollPause(status.dwWaitHint));
   }
   return err::kServiceRequestTimeout;
 }
@@ -130,36 +130,34 @@ WinError CStoreDiskMonitor::ShutdownExchange() {
 }
 
 bool CStoreDiskMonitor::IsClusterNode() {
-  HCluster cluster = m_cluster.OpenCluster(nullptr);
-  if (cluster == nullptr) return false;
-  m_cluster.CloseCluster(cluster);
-  return true;
+  UniqueCluster cluster(cluster_, cluster_.OpenCluster(nullptr));
+  return static_cast<bool>(cluster);
 }
 
 WinError CStoreDiskMonitor::TakeClusterResourceOffline(const char16_t* resourceName) {
-  System& system = m_platform.system;
+  System& system = platform_.system;
   // The last error is cleared first, so that one left by an earlier call is
   // never taken for the open's; an open that fails without setting one is
   // still a failure.
   system.SetLastError(err::kSuccess);
-  HCluster cluster = m_cluster.OpenCluster(nullptr);
-  if (cluster == nullptr) {
+  UniqueCluster cluster(cluster_, cluster_.OpenCluster(nullptr));
+  if (!cluster) {
     WinError e = system.GetLastError();
     return e != err::kSuccess ? e : err::kResourceNotAvailable;
   }
   WinError result;
   system.SetLastError(err::kSuccess);
-  if (HResource resource = m_cluster.OpenClusterResource(cluster, resourceName)) {
-    result = m_cluster.OfflineClusterResource(resource);
+  if (UniqueClusterResource resource(cluster_,
+                                     cluster_.OpenClusterResource(cluster.get(), resourceName));
+      resource) {
+    result = cluster_.OfflineClusterResource(resource.get());
     // ERROR_IO_PENDING: the offline was accepted and goes on in the
     // background, the usual answer for a resource that takes a while.
     if (result == err::kIoPending) result = err::kSuccess;
-    m_cluster.CloseClusterResource(resource);
   } else {
     WinError e = system.GetLastError();
     result = e != err::kSuccess ? e : err::kResourceNotFound;
   }
-  m_cluster.CloseCluster(cluster);
   return result;
 }
 

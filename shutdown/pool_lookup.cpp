@@ -35,29 +35,29 @@ struct ResourceList {
 }  // namespace
 
 bool CStoreDiskMonitor::IsDriverServicePresent(const char16_t* serviceName) {
-  ServiceManager& scm = m_platform.scm;
+  ServiceManager& scm = platform_.scm;
   UniqueScHandle manager;
-  if (manager.OpenManager(scm, svc::kManagerAllAccess) != err::kSuccess) return false;
+  if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return false;
   UniqueScHandle service;
-  return service.OpenService(scm, manager.get(), serviceName,
-                             svc::kQueryStatus | svc::kStart | svc::kStop) == err::kSuccess;
+  return OpenService(service, scm, manager.get(), serviceName,
+                             svc::kClientAccess) == err::kSuccess;
 }
 
 bool CStoreDiskMonitor::BindStorageApi() {
-  if (m_storage.bound()) return true;
-  UniqueLibrary& library = m_storage.library;
-  if (library.Load(m_platform.libraries, zv::kLibraryName) != err::kSuccess) return false;
+  if (storage_.bound()) return true;
+  UniqueLibrary& library = storage_.library;
+  if (Load(library, platform_.libraries, zv::kLibraryName) != err::kSuccess) return false;
   auto list = reinterpret_cast<ZVListResourceFn>(
-      m_platform.libraries.GetProc(library.get(), zv::kListResourceName));
+      platform_.libraries.GetProc(library.get(), zv::kListResourceName));
   auto info = reinterpret_cast<ZVGetResourceInfoFn>(
-      m_platform.libraries.GetProc(library.get(), zv::kGetResourceInfoName));
+      platform_.libraries.GetProc(library.get(), zv::kGetResourceInfoName));
   if (list == nullptr || info == nullptr) {
     // A library without both names is released again; the next lookup retries.
-    library.Reset();
+    library.reset();
     return false;
   }
-  m_storage.listResource = list;
-  m_storage.getResourceInfo = info;
+  storage_.listResource = list;
+  storage_.getResourceInfo = info;
   return true;
 }
 
@@ -65,13 +65,13 @@ std::uint32_t CStoreDiskMonitor::CallListResource(const void* parent, std::uint3
                                                   void* buffer, std::uint32_t* size,
                                                   std::uint32_t* count) {
   // The library's calling convention is unknown on x86 (see stack_balanced_call.h).
-  return CallStackBalanced(m_storage.listResource, parent, type, buffer, size, count);
+  return CallStackBalanced(storage_.listResource, parent, type, buffer, size, count);
 }
 
 std::uint32_t CStoreDiskMonitor::CallGetResourceInfo(const void* resource, std::uint32_t type,
                                                      const void* subresource, std::uint32_t size,
                                                      void* record) {
-  return CallStackBalanced(m_storage.getResourceInfo, resource, type, subresource, size, record);
+  return CallStackBalanced(storage_.getResourceInfo, resource, type, subresource, size, record);
 }
 
 namespace {

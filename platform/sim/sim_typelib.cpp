@@ -185,7 +185,7 @@ HResult SimTypeLibraries::WriteRegistration(const Declaration& d, const char16_t
   };
   for (const Entry& e : entries) {
     UniqueKey key;
-    if (key.Create(registry_, reg::kClassesRoot, e.key.c_str(), reg::kWrite) != err::kSuccess)
+    if (Create(key, registry_, reg::kClassesRoot, e.key.c_str(), reg::kWrite) != err::kSuccess)
       return tlb::kRegistryAccess;
     if (e.write && SetText(registry_, key.get(), e.text) != err::kSuccess)
       return tlb::kRegistryAccess;
@@ -228,7 +228,7 @@ std::vector<std::u16string> SimTypeLibraries::SubKeys(const std::u16string& path
                                                       WinError* error) {
   std::vector<std::u16string> names;
   UniqueKey key;
-  *error = key.Open(registry_, reg::kClassesRoot, path.c_str(), reg::kRead);
+  *error = Open(key, registry_, reg::kClassesRoot, path.c_str(), reg::kRead);
   if (*error != err::kSuccess) return names;
   for (std::uint32_t i = 0;; ++i) {
     char16_t name[256];
@@ -255,7 +255,7 @@ HResult SimTypeLibraries::UnRegisterTypeLib(const Guid& libid, std::uint16_t maj
   const std::u16string system = locale + u"\\" + SysKindName(syskind);
   if (r == 0) {
     UniqueKey probe;
-    if (probe.Open(registry_, reg::kClassesRoot, system.c_str(), reg::kRead) != err::kSuccess)
+    if (Open(probe, registry_, reg::kClassesRoot, system.c_str(), reg::kRead) != err::kSuccess)
       r = hr::kInvalidArg;  // what Wine answers for a registration it does not find
   }
   if (r == 0 && registry_.DeleteKey(reg::kClassesRoot, system.c_str()) != err::kSuccess)

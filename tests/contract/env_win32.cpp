@@ -67,7 +67,7 @@ class Win32Env final : public Env {
     RemoveTestService(name);
     if (WinError e = WriteBehaviour(name, b)) return e;
     UniqueScHandle manager;
-    if (WinError e = manager.OpenManager(scm_, svc::kManagerAllAccess)) return e;
+    if (WinError e = OpenManager(manager, scm_, svc::kManagerAllAccess)) return e;
     // The fake service learns its name from the command line as well.
     std::u16string image(1, u'"');
     image.append(ServiceImagePath()).append(u"\" ").append(name);
@@ -76,7 +76,7 @@ class Win32Env final : public Env {
     p.displayName = name.c_str();
     p.binaryPathName = image.c_str();
     UniqueScHandle service;
-    if (WinError e = service.CreateService(scm_, manager.get(), p)) return e;
+    if (WinError e = CreateService(service, scm_, manager.get(), p)) return e;
     if (WinError e = scm_.Start(service.get())) return e;
     // Wine starts a service process slowly; allow it half a minute.
     for (int i = 0; i < 600; ++i) {
@@ -91,8 +91,8 @@ class Win32Env final : public Env {
 
   void RemoveTestService(const std::u16string& name) override {
     UniqueScHandle manager, service;
-    if (manager.OpenManager(scm_, svc::kManagerAllAccess) == err::kSuccess &&
-        service.OpenService(scm_, manager.get(), name.c_str(), svc::kAllAccess) == err::kSuccess) {
+    if (OpenManager(manager, scm_, svc::kManagerAllAccess) == err::kSuccess &&
+        OpenService(service, scm_, manager.get(), name.c_str(), svc::kAllAccess) == err::kSuccess) {
       ServiceStatus st;
       if (scm_.QueryStatus(service.get(), &st) == err::kSuccess &&
           st.dwCurrentState != svc::kStopped) {
@@ -107,8 +107,8 @@ class Win32Env final : public Env {
       }
       scm_.DeleteService(service.get());
     }
-    service.Reset();
-    manager.Reset();
+    service.reset();
+    manager.reset();
     DeleteTree(registry_, reg::kLocalMachine, kFakeServiceKeys + name);
   }
 
@@ -154,7 +154,7 @@ class Win32Env final : public Env {
   WinError WriteBehaviour(const std::u16string& name, const TestServiceBehaviour& b) {
     UniqueKey key;
     std::u16string path = kFakeServiceKeys + name;
-    if (WinError e = key.Create(registry_, reg::kLocalMachine, path.c_str(), reg::kAllAccess | kDoublesView))
+    if (WinError e = Create(key, registry_, reg::kLocalMachine, path.c_str(), reg::kAllAccess | kDoublesView))
       return e;
     std::uint32_t accept = b.acceptStop ? 1 : 0;
     std::u16string state = StateName(b.state);

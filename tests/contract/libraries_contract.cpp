@@ -52,7 +52,7 @@ TEST_F(LibrariesContract, MissingLibraryGives126) {
 
 TEST_F(LibrariesContract, MissingExportGivesNullAnd127) {
   UniqueLibrary lib;
-  ASSERT_EQ(lib.Load(L(), CurrentEnv().KnownLibrary()), 0u);
+  ASSERT_EQ(Load(lib, L(), CurrentEnv().KnownLibrary()), 0u);
   S().SetLastError(0);
   EXPECT_EQ(L().GetProc(lib.get(), "TalvNoSuchExport"), nullptr);
   EXPECT_EQ(S().GetLastError(), err::kProcNotFound);

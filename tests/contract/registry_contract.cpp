@@ -233,11 +233,11 @@ TEST_F(RegistryContract, ClosingAClosedHandleFails) {
 TEST_F(RegistryContract, UniqueKeyClosesOnEveryPath) {
   {
     UniqueKey k;
-    ASSERT_EQ(k.Create(r(), root(), u"Owned", reg::kAllAccess), 0u);
+    ASSERT_EQ(Create(k, r(), root(), u"Owned", reg::kAllAccess), 0u);
     UniqueKey moved = std::move(k);
     EXPECT_FALSE(k);
     EXPECT_TRUE(moved);
-    EXPECT_EQ(k.Open(r(), root(), u"Missing", reg::kRead), err::kFileNotFound);
+    EXPECT_EQ(Open(k, r(), root(), u"Missing", reg::kRead), err::kFileNotFound);
     EXPECT_FALSE(k) << "a failed open leaves the owner empty";
   }
   // The fixture checks that nothing stayed open.

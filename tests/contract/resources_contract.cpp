@@ -42,7 +42,7 @@ class ResourcesContract : public ::testing::Test {
 
 TEST_F(ResourcesContract, GivesTheBytesOfEachResourceExactly) {
   UniqueDataModule m;
-  ASSERT_EQ(m.Load(res(), path_.c_str()), 0u);
+  ASSERT_EQ(Load(m, res(), path_.c_str()), 0u);
   ASSERT_TRUE(m);
   for (const ContractResource& r : kContractResources)
     EXPECT_EQ(Find(m.get(), r.type, r.id), r.bytes) << "resource " << r.id;
@@ -50,7 +50,7 @@ TEST_F(ResourcesContract, GivesTheBytesOfEachResourceExactly) {
 
 TEST_F(ResourcesContract, AnEmptyResourceHasAnAddressAndNoBytes) {
   UniqueDataModule m;
-  ASSERT_EQ(m.Load(res(), path_.c_str()), 0u);
+  ASSERT_EQ(Load(m, res(), path_.c_str()), 0u);
   const void* data = nullptr;
   std::uint32_t size = 77;
   ASSERT_EQ(res().FindResource(m.get(), u"TALVTEST", 10, &data, &size), 0u);
@@ -60,14 +60,14 @@ TEST_F(ResourcesContract, AnEmptyResourceHasAnAddressAndNoBytes) {
 
 TEST_F(ResourcesContract, TypeTextIsMatchedWithoutRegardToCase) {
   UniqueDataModule m;
-  ASSERT_EQ(m.Load(res(), path_.c_str()), 0u);
+  ASSERT_EQ(Load(m, res(), path_.c_str()), 0u);
   EXPECT_EQ(Find(m.get(), u"talvtest", 8), "xy");
   EXPECT_EQ(Find(m.get(), u"Registry", 100), kCarriedScriptBytes);
 }
 
 TEST_F(ResourcesContract, AMissingTypeOrIdentifierIsReportedAndGivesNoBytes) {
   UniqueDataModule m;
-  ASSERT_EQ(m.Load(res(), path_.c_str()), 0u);
+  ASSERT_EQ(Load(m, res(), path_.c_str()), 0u);
   const void* data = &data;
   std::uint32_t size = 77;
   EXPECT_EQ(res().FindResource(m.get(), u"NOSUCHTYPE", 7, &data, &size),
@@ -108,9 +108,9 @@ TEST_F(ResourcesContract, EachLoadIsFreedOnceAndTheOwnerFreesOnEveryPath) {
   EXPECT_EQ(res().Free(b), 0u);
   {
     UniqueDataModule m;
-    EXPECT_EQ(m.Load(res(), u"C:\\windows\\no-such-module.exe"), err::kFileNotFound);
+    EXPECT_EQ(Load(m, res(), u"C:\\windows\\no-such-module.exe"), err::kFileNotFound);
     EXPECT_FALSE(m);
-    ASSERT_EQ(m.Load(res(), path_.c_str()), 0u);
+    ASSERT_EQ(Load(m, res(), path_.c_str()), 0u);
     UniqueDataModule moved = std::move(m);
     EXPECT_FALSE(m);
     EXPECT_TRUE(moved);
@@ -159,12 +159,12 @@ class CarriedScriptContract : public ResourcesContract {
 
   bool HasKey(RegKey root, const char16_t* path) {
     UniqueKey k;
-    return k.Open(r(), root, path, reg::kRead) == 0;
+    return Open(k, r(), root, path, reg::kRead) == 0;
   }
   // A string value's text, or "<missing>".
   std::u16string String(RegKey root, const char16_t* path, const char16_t* name) {
     UniqueKey k;
-    if (k.Open(r(), root, path, reg::kRead) != 0) return u"<missing>";
+    if (Open(k, r(), root, path, reg::kRead) != 0) return u"<missing>";
     char16_t buf[512] = {};
     std::uint32_t size = sizeof buf - 2, type = 0;
     if (r().QueryValue(k.get(), name, &type, buf, &size) != 0) return u"<missing>";
@@ -173,7 +173,7 @@ class CarriedScriptContract : public ResourcesContract {
   }
   void PutString(RegKey root, const char16_t* path, const char16_t* name, std::u16string text) {
     UniqueKey k;
-    ASSERT_EQ(k.Create(r(), root, path, reg::kAllAccess), 0u);
+    ASSERT_EQ(Create(k, r(), root, path, reg::kAllAccess), 0u);
     ASSERT_EQ(r().SetValue(k.get(), name, reg::kSz, text.c_str(),
                            static_cast<std::uint32_t>((text.size() + 1) * 2)),
               0u);
@@ -218,7 +218,7 @@ TEST_F(CarriedScriptContract, AScriptUnderAScratchKeyRoundTrips) {
   EXPECT_EQ(String(reg::kCurrentUser, base.c_str(), u""), u"it's");
   {
     UniqueKey k;
-    ASSERT_EQ(k.Open(r(), reg::kCurrentUser, base.c_str(), reg::kRead), 0u);
+    ASSERT_EQ(Open(k, r(), reg::kCurrentUser, base.c_str(), reg::kRead), 0u);
     std::uint32_t v = 0, size = 4, type = 0;
     ASSERT_EQ(r().QueryValue(k.get(), u"Size", &type, &v, &size), 0u);
     EXPECT_EQ(type, reg::kDword);

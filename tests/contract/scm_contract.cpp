@@ -10,17 +10,17 @@
 namespace talv::contract {
 namespace {
 
-constexpr std::uint32_t kClientAccess = svc::kQueryStatus | svc::kStart | svc::kStop;  // 0x34
+using svc::kClientAccess;  // 0x34
 
 class ScmContract : public ::testing::Test {
  protected:
   void SetUp() override {
     handlesBefore_ = CurrentEnv().OpenScHandles();
-    ASSERT_EQ(manager_.OpenManager(scm(), svc::kManagerAllAccess), 0u);
+    ASSERT_EQ(OpenManager(manager_, scm(), svc::kManagerAllAccess), 0u);
   }
   void TearDown() override {
-    service_.Reset();
-    manager_.Reset();
+    service_.reset();
+    manager_.reset();
     for (const auto& name : installed_) CurrentEnv().RemoveTestService(name);
     // Every handle a test opened was closed again.
     EXPECT_EQ(CurrentEnv().OpenScHandles(), handlesBefore_);
@@ -32,7 +32,7 @@ class ScmContract : public ::testing::Test {
     name_ = u"TalvContract" + TestName();
     installed_.push_back(name_);
     ASSERT_EQ(CurrentEnv().InstallTestService(name_, b), 0u);
-    ASSERT_EQ(service_.OpenService(scm(), manager_.get(), name_.c_str(), access), 0u);
+    ASSERT_EQ(OpenService(service_, scm(), manager_.get(), name_.c_str(), access), 0u);
   }
   ServiceStatus Query() {
     ServiceStatus st;
@@ -150,11 +150,11 @@ TEST_F(ScmContract, HandleWithoutTheRightAccessIsRefused) {
   EXPECT_EQ(scm().Control(service_.get(), svc::kControlStop, nullptr), err::kAccessDenied);
   EXPECT_EQ(Query().dwCurrentState, svc::kRunning);
   UniqueScHandle client;
-  ASSERT_EQ(client.OpenService(scm(), manager_.get(), name_.c_str(), kClientAccess), 0u);
+  ASSERT_EQ(OpenService(client, scm(), manager_.get(), name_.c_str(), kClientAccess), 0u);
   EXPECT_EQ(scm().Control(client.get(), svc::kControlInterrogate, nullptr), err::kAccessDenied)
       << "0x34 does not include SERVICE_INTERROGATE";
   UniqueScHandle config;
-  ASSERT_EQ(config.OpenService(scm(), manager_.get(), name_.c_str(), svc::kQueryConfig), 0u);
+  ASSERT_EQ(OpenService(config, scm(), manager_.get(), name_.c_str(), svc::kQueryConfig), 0u);
   ServiceStatus st;
   EXPECT_EQ(scm().QueryStatus(config.get(), &st), err::kAccessDenied);
 }
@@ -162,20 +162,20 @@ TEST_F(ScmContract, HandleWithoutTheRightAccessIsRefused) {
 TEST_F(ScmContract, RunningServiceMarkedForDeletionGoesOnceStoppedAndClosed) {
   Install({});
   UniqueScHandle owner;
-  ASSERT_EQ(owner.OpenService(scm(), manager_.get(), name_.c_str(), svc::kStop | svc::kDelete |
+  ASSERT_EQ(OpenService(owner, scm(), manager_.get(), name_.c_str(), svc::kStop | svc::kDelete |
                                                                         svc::kQueryStatus),
             0u);
   ASSERT_EQ(scm().DeleteService(owner.get()), 0u);
-  owner.Reset();
-  service_.Reset();
+  owner.reset();
+  service_.reset();
   UniqueScHandle again;
-  ASSERT_EQ(again.OpenService(scm(), manager_.get(), name_.c_str(), kClientAccess), 0u)
+  ASSERT_EQ(OpenService(again, scm(), manager_.get(), name_.c_str(), kClientAccess), 0u)
       << "a running service stays until it stops";
   ASSERT_EQ(scm().Control(again.get(), svc::kControlStop, nullptr), 0u);
   service_ = std::move(again);
   std::uint32_t polls = 0;
   ASSERT_TRUE(PollUntilStopped(&polls));
-  service_.Reset();
+  service_.reset();
   // Wine removes the entry when the service's process has gone, a moment
   // after the stopped state shows.
   WinError open = err::kSuccess;
@@ -201,37 +201,37 @@ TEST_F(ScmContract, CreateQueryDeleteRoundTrip) {
   {
     // A leftover from an aborted run would make the creation fail.
     UniqueScHandle old;
-    if (old.OpenService(scm(), manager_.get(), name.c_str(), svc::kAllAccess) == 0)
+    if (OpenService(old, scm(), manager_.get(), name.c_str(), svc::kAllAccess) == 0)
       scm().DeleteService(old.get());
   }
   UniqueScHandle created;
-  ASSERT_EQ(created.CreateService(scm(), manager_.get(), p), 0u);
+  ASSERT_EQ(CreateService(created, scm(), manager_.get(), p), 0u);
   ServiceStatus st;
   ASSERT_EQ(scm().QueryStatus(created.get(), &st), 0u);
   EXPECT_EQ(st.dwCurrentState, svc::kStopped);
 
   UniqueScHandle twice;
-  EXPECT_EQ(twice.CreateService(scm(), manager_.get(), p), err::kServiceExists);
+  EXPECT_EQ(CreateService(twice, scm(), manager_.get(), p), err::kServiceExists);
   EXPECT_FALSE(twice);
 
   UniqueScHandle reopened;
-  ASSERT_EQ(reopened.OpenService(scm(), manager_.get(), u"talvcontractCREATED", svc::kQueryConfig),
+  ASSERT_EQ(OpenService(reopened, scm(), manager_.get(), u"talvcontractCREATED", svc::kQueryConfig),
             0u)
       << "service names compare without regard to case";
   EXPECT_EQ(scm().DeleteService(reopened.get()), err::kAccessDenied)
       << "deleting needs DELETE access";
-  reopened.Reset();
+  reopened.reset();
 
   EXPECT_EQ(scm().DeleteService(created.get()), 0u);
   EXPECT_EQ(scm().DeleteService(created.get()), err::kServiceMarkedForDelete);
   {
     // Marked, but still there while a handle to it is open.
     UniqueScHandle marked;
-    EXPECT_EQ(marked.OpenService(scm(), manager_.get(), name.c_str(), svc::kQueryStatus), 0u);
+    EXPECT_EQ(OpenService(marked, scm(), manager_.get(), name.c_str(), svc::kQueryStatus), 0u);
     UniqueScHandle again;
-    EXPECT_EQ(again.CreateService(scm(), manager_.get(), p), err::kServiceMarkedForDelete);
+    EXPECT_EQ(CreateService(again, scm(), manager_.get(), p), err::kServiceMarkedForDelete);
   }
-  created.Reset();
+  created.reset();
   ScHandle h = 0;
   EXPECT_EQ(scm().OpenService(manager_.get(), name.c_str(), svc::kQueryConfig, &h),
             err::kServiceDoesNotExist);

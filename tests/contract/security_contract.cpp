@@ -59,7 +59,7 @@ TEST_F(SecurityContract, ThreadWithoutImpersonationHasNoToken) {
     EXPECT_EQ(t, 0x1234u) << "the output stays as it was";
   }
   UniqueToken owner;
-  EXPECT_EQ(owner.OpenThread(s(), sec::kTokenQuery, false), err::kNoToken);
+  EXPECT_EQ(OpenThread(owner, s(), sec::kTokenQuery, false), err::kNoToken);
   EXPECT_FALSE(owner);
 }
 
@@ -76,7 +76,7 @@ TEST_F(SecurityContract, ProcessTokenYieldsUserAndGroupSids) {
 
 TEST_F(SecurityContract, TooSmallRecordBufferGivesTheSizeNeeded) {
   UniqueToken token;
-  ASSERT_EQ(token.OpenProcess(s(), sec::kTokenQuery), 0u);
+  ASSERT_EQ(OpenProcess(token, s(), sec::kTokenQuery), 0u);
   std::uint32_t needed = 0;
   ASSERT_EQ(s().GetTokenInformation(token.get(), sec::kTokenUser, nullptr, 0, &needed),
             err::kInsufficientBuffer);
@@ -101,18 +101,18 @@ TEST_F(SecurityContract, ClosedTokenIsInvalid) {
 
 TEST_F(SecurityContract, UniqueTokenClosesOnEveryPath) {
   UniqueToken a;
-  ASSERT_EQ(a.OpenProcess(s(), sec::kTokenQuery), 0u);
+  ASSERT_EQ(OpenProcess(a, s(), sec::kTokenQuery), 0u);
   UniqueToken b = std::move(a);
   EXPECT_FALSE(a);
   EXPECT_TRUE(b);
-  EXPECT_EQ(b.Reset(), 0u);
+  EXPECT_EQ(b.reset(), 0u);
   EXPECT_FALSE(b);
   // The fixture checks that nothing stayed open.
 }
 
 TEST_F(SecurityContract, DescriptorWithNullDaclOwnerAndGroup) {
   UniqueToken token;
-  ASSERT_EQ(token.OpenProcess(s(), sec::kTokenQuery), 0u);
+  ASSERT_EQ(OpenProcess(token, s(), sec::kTokenQuery), 0u);
   std::vector<std::uint8_t> user = ReadSid(token.get(), sec::kTokenUser);
   std::vector<std::uint8_t> group = ReadSid(token.get(), sec::kTokenPrimaryGroup);
 

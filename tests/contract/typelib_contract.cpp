@@ -54,7 +54,7 @@ class TypeLibContract : public ::testing::Test {
   HResult Unregister(std::uint16_t major, std::uint16_t minor) {
     Libraries& libs = CurrentEnv().libraries();
     UniqueLibrary oleaut;
-    EXPECT_EQ(oleaut.Load(libs, tlb::kOleAutomationLibrary), 0u);
+    EXPECT_EQ(Load(oleaut, libs, tlb::kOleAutomationLibrary), 0u);
     auto fn = reinterpret_cast<UnRegisterTypeLibFn>(
         libs.GetProc(oleaut.get(), tlb::kUnRegisterTypeLibExport));
     EXPECT_NE(fn, nullptr);

@@ -357,7 +357,7 @@ TEST_F(RegistryScriptTest, KeyHasValuesIgnoresALoneDefaultValue) {
   registry.PutKey(HKCU, u"Parent\\Child");
   auto check = [&](const char16_t* path, bool values, bool subKeys) {
     UniqueKey key;
-    ASSERT_EQ(key.Open(registry, HKCU, path, reg::kRead), 0u);
+    ASSERT_EQ(Open(key, registry, HKCU, path, reg::kRead), 0u);
     EXPECT_EQ(KeyHasValues(registry, key.get()), values) << Narrow(path);
     EXPECT_EQ(KeyHasSubKeys(registry, key.get()), subKeys) << Narrow(path);
   };

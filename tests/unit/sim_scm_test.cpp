@@ -17,7 +17,7 @@ namespace {
 using namespace std::chrono_literals;
 using Op = SimServiceManager::Op;
 
-constexpr std::uint32_t kClientAccess = svc::kQueryStatus | svc::kStart | svc::kStop;
+using svc::kClientAccess;
 
 class SimScmTest : public ::testing::Test {
  protected:

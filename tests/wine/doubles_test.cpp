@@ -8,8 +8,16 @@
 #include <vector>
 
 #include "platform/win32/windows_fence.h"
+#include "tests/wine/raw_owners.h"
 
 namespace {
+
+using talv::wine::kRaw;
+using talv::wine::DeleteTree;
+using talv::wine::RawKey;
+using talv::wine::RawLibrary;
+using talv::wine::RegCreate;
+using talv::wine::RegOpen;
 
 const REGSAM kView = KEY_WOW64_64KEY;
 const wchar_t kZvapiKey[] = L"Software\\TalvTestDoubles\\zvapi";
@@ -27,72 +35,54 @@ std::wstring DoublesDir() {
 
 // --- registry, raw -------------------------------------------------------
 
-void DeleteTree(HKEY parent, const std::wstring& path) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WRITE | kView, &k) != ERROR_SUCCESS) return;
-  for (;;) {
-    wchar_t name[256];
-    DWORD len = 256;
-    if (RegEnumKeyExW(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DeleteTree(k, name);
-  }
-  RegCloseKey(k);
-  RegDeleteKeyExW(parent, path.c_str(), kView, 0);
-}
 
-HKEY CreateKey(const std::wstring& path) {
-  HKEY k = nullptr;
-  EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE | kView, nullptr,
-                            &k, nullptr),
+RawKey CreateKey(const std::wstring& path) {
+  RawKey k;
+  EXPECT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | KEY_WRITE | kView),
             ERROR_SUCCESS)
       << "creating HKLM\\" << std::string(path.begin(), path.end());
   return k;
 }
 
 void SetDword(const std::wstring& path, const wchar_t* name, DWORD v) {
-  HKEY k = CreateKey(path);
-  RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
-  RegCloseKey(k);
+  RawKey k = CreateKey(path);
+  RegSetValueExW(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
 }
 
 void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& v) {
-  HKEY k = CreateKey(path);
-  RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+  RawKey k = CreateKey(path);
+  RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
                  static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(k);
 }
 
 // The DWORD value, or -1 when it is missing.
 long long ReadDword(const std::wstring& path, const wchar_t* name) {
   DWORD v = 0, size = sizeof v, type = 0;
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kView, &k) != ERROR_SUCCESS) return -1;
-  LONG rc = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
-  RegCloseKey(k);
+  RawKey k;
+  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return -1;
+  LONG rc = RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
   return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long long>(v) : -1;
 }
 
 std::vector<std::wstring> ReadStrings(const std::wstring& path, const wchar_t* name) {
   std::vector<std::wstring> out;
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kView, &k) != ERROR_SUCCESS) return out;
+  RawKey k;
+  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return out;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExW(k, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+  if (RegQueryValueExW(k.get(), name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
     std::vector<wchar_t> buf(size / sizeof(wchar_t) + 2, 0);
-    RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
+    RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
     if (type == REG_SZ)
       out.emplace_back(buf.data());
     else if (type == REG_MULTI_SZ)
       for (const wchar_t* p = buf.data(); *p; p += wcslen(p) + 1) out.emplace_back(p);
   }
-  RegCloseKey(k);
   return out;
 }
 
 bool KeyExists(const std::wstring& path) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kView, &k) != ERROR_SUCCESS) return false;
-  RegCloseKey(k);
+  RawKey k;
+  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return false;
   return true;
 }
 
@@ -136,15 +126,15 @@ class FakeZvapiTest : public ::testing::Test {
  protected:
   void SetUp() override {
     DeleteTree(HKEY_LOCAL_MACHINE, kZvapiKey);
-    module_ = LoadLibraryW((DoublesDir() + L"\\zvapi.dll").c_str());
-    ASSERT_NE(module_, nullptr) << "zvapi.dll not loaded from the doubles folder: " << GetLastError();
-    list_ = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(module_, "ZVListResource")));
-    info_ = reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(module_, "ZVGetResourceInfo")));
+    module_ = RawLibrary(kRaw, LoadLibraryW((DoublesDir() + L"\\zvapi.dll").c_str()));
+    ASSERT_NE(module_.get(), nullptr) << "zvapi.dll not loaded from the doubles folder: " << GetLastError();
+    list_ = reinterpret_cast<ListFn>(reinterpret_cast<void*>(GetProcAddress(module_.get(), "ZVListResource")));
+    info_ = reinterpret_cast<InfoFn>(reinterpret_cast<void*>(GetProcAddress(module_.get(), "ZVGetResourceInfo")));
     ASSERT_NE(list_, nullptr);
     ASSERT_NE(info_, nullptr);
   }
   void TearDown() override {
-    if (module_) FreeLibrary(module_);
+    module_.reset();
     DeleteTree(HKEY_LOCAL_MACHINE, kZvapiKey);
   }
 
@@ -160,7 +150,7 @@ class FakeZvapiTest : public ::testing::Test {
     return list_(parent, type, out->data(), &size, count);
   }
 
-  HMODULE module_ = nullptr;
+  RawLibrary module_;
   ListFn list_ = nullptr;
   InfoFn info_ = nullptr;
 };
@@ -393,8 +383,8 @@ class FakeClusapiTest : public ::testing::TestWithParam<ClusterVariant> {
     copy_ = std::wstring(temp) + L"talv_clusapi_" + (GetParam().hasDeleteValue ? L"full" : L"nodelete") + L".dll";
     std::wstring source = DoublesDir() + GetParam().folder + L"\\clusapi.dll";
     ASSERT_TRUE(CopyFileW(source.c_str(), copy_.c_str(), FALSE)) << "no " << std::string(source.begin(), source.end());
-    module_ = LoadLibraryW(copy_.c_str());
-    ASSERT_NE(module_, nullptr) << GetLastError();
+    module_ = RawLibrary(kRaw, LoadLibraryW(copy_.c_str()));
+    ASSERT_NE(module_.get(), nullptr) << GetLastError();
     openCluster_ = reinterpret_cast<OpenClusterFn>(Proc("OpenCluster"));
     closeCluster_ = reinterpret_cast<CloseFn>(Proc("CloseCluster"));
     openResource_ = reinterpret_cast<OpenResourceFn>(Proc("OpenClusterResource"));
@@ -403,14 +393,14 @@ class FakeClusapiTest : public ::testing::TestWithParam<ClusterVariant> {
     ASSERT_TRUE(openCluster_ && closeCluster_ && openResource_ && offline_ && closeResource_);
   }
   void TearDown() override {
-    if (module_) FreeLibrary(module_);
+    module_.reset();
     if (!copy_.empty()) DeleteFileW(copy_.c_str());
     DeleteTree(HKEY_LOCAL_MACHINE, kClusapiKey);
   }
-  void* Proc(const char* name) { return reinterpret_cast<void*>(GetProcAddress(module_, name)); }
+  void* Proc(const char* name) { return reinterpret_cast<void*>(GetProcAddress(module_.get(), name)); }
 
   std::wstring copy_;
-  HMODULE module_ = nullptr;
+  RawLibrary module_;
   OpenClusterFn openCluster_ = nullptr;
   CloseFn closeCluster_ = nullptr;
   OpenResourceFn openResource_ = nullptr;

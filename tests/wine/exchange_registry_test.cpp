@@ -9,6 +9,7 @@
 #include "monitor/settings.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/windows_fence.h"
+#include "tests/wine/raw_owners.h"
 
 namespace talv {
 namespace {
@@ -25,11 +26,11 @@ int RunReg(const std::string& args) {
   if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                       nullptr, &si, &pi))
     return -1;
+  wine::RawHandle process(wine::kRaw, pi.hProcess);
+  wine::RawHandle thread(wine::kRaw, pi.hThread);
   WaitForSingleObject(pi.hProcess, INFINITE);
   DWORD code = 1;
   GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
   return static_cast<int>(code);
 }
 

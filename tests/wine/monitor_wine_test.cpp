@@ -22,6 +22,7 @@
 #include "monitor/store_disk_monitor.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_fence.h"
+#include "tests/wine/raw_owners.h"
 #include "service/event_log_reporter.h"
 #include "shutdown/cluster_binding.h"
 
@@ -30,6 +31,12 @@ namespace {
 
 using win32::U;
 using win32::W;
+using wine::kRaw;
+using wine::DeleteTree;
+using wine::RawKey;
+using wine::RawLibrary;
+using wine::RegCreate;
+using wine::RegOpen;
 
 // --- registry, raw (the doubles always use the 64-bit view) ---------------
 
@@ -43,45 +50,28 @@ const std::wstring kClusCalls = kClusapiKey + L"\\Calls";
 const std::wstring kServiceBehaviour = kDoublesRoot + L"\\Services\\";
 const std::wstring kServices = L"System\\CurrentControlSet\\Services\\";
 
-void DeleteTree(HKEY parent, const std::wstring& path) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ | KEY_WRITE | kView, &k) != ERROR_SUCCESS) return;
-  for (;;) {
-    wchar_t name[256];
-    DWORD len = 256;
-    if (RegEnumKeyExW(k, 0, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    DeleteTree(k, name);
-  }
-  RegCloseKey(k);
-  RegDeleteKeyExW(parent, path.c_str(), kView, 0);
-}
 
 void SetDword(const std::wstring& path, const wchar_t* name, DWORD v) {
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | kView, nullptr, &k,
-                            nullptr),
+  RawKey k;
+  ASSERT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_WRITE | kView),
             ERROR_SUCCESS);
-  RegSetValueExW(k, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
-  RegCloseKey(k);
+  RegSetValueExW(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
 }
 
 void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& v) {
-  HKEY k = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_WRITE | kView, nullptr, &k,
-                            nullptr),
+  RawKey k;
+  ASSERT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_WRITE | kView),
             ERROR_SUCCESS);
-  RegSetValueExW(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+  RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
                  static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(k);
 }
 
 // The DWORD value, or -1 when it is missing.
 long long ReadDword(const std::wstring& path, const wchar_t* name) {
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kView, &k) != ERROR_SUCCESS) return -1;
+  RawKey k;
+  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return -1;
   DWORD v = 0, size = sizeof v, type = 0;
-  LONG rc = RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
-  RegCloseKey(k);
+  LONG rc = RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
   return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long long>(v) : -1;
 }
 
@@ -89,18 +79,17 @@ long long ReadDword(const std::wstring& path, const wchar_t* name) {
 // doubles write ASCII only); empty when missing.
 std::vector<std::string> ReadStrings(const std::wstring& path, const wchar_t* name) {
   std::vector<std::string> out;
-  HKEY k = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | kView, &k) != ERROR_SUCCESS) return out;
+  RawKey k;
+  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return out;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExW(k, name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+  if (RegQueryValueExW(k.get(), name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
     std::vector<wchar_t> buf(size / sizeof(wchar_t) + 2, 0);
-    RegQueryValueExW(k, name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
+    RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
     for (const wchar_t* p = buf.data(); *p; p += wcslen(p) + 1) {
       out.emplace_back(p, p + wcslen(p));
       if (type != REG_MULTI_SZ) break;
     }
   }
-  RegCloseKey(k);
   return out;
 }
 
@@ -250,12 +239,12 @@ class MonitorWineTest : public ::testing::Test {
     std::wstring image = L"\"" + DoublesDir() + L"\\fake_service.exe\" " + wname;
     ServiceManager& scm = machine_.scm;
     UniqueScHandle manager, service;
-    ASSERT_EQ(manager.OpenManager(scm, svc::kManagerAllAccess), 0u);
+    ASSERT_EQ(OpenManager(manager, scm, svc::kManagerAllAccess), 0u);
     ServiceCreateParams p;
     p.serviceName = name.c_str();
     p.displayName = name.c_str();
     p.binaryPathName = U(image.c_str());
-    ASSERT_EQ(service.CreateService(scm, manager.get(), p), 0u) << Narrow(name.c_str());
+    ASSERT_EQ(CreateService(service, scm, manager.get(), p), 0u) << Narrow(name.c_str());
     services_.push_back(name);
     if (state == 0) return;
     ASSERT_EQ(scm.Start(service.get()), 0u) << Narrow(name.c_str());
@@ -273,8 +262,8 @@ class MonitorWineTest : public ::testing::Test {
     ServiceManager& scm = machine_.scm;
     UniqueScHandle manager, service;
     ServiceStatus st;
-    if (manager.OpenManager(scm, svc::kManagerAllAccess) != 0 ||
-        service.OpenService(scm, manager.get(), name.c_str(), svc::kQueryStatus) != 0 ||
+    if (OpenManager(manager, scm, svc::kManagerAllAccess) != 0 ||
+        OpenService(service, scm, manager.get(), name.c_str(), svc::kQueryStatus) != 0 ||
         scm.QueryStatus(service.get(), &st) != 0)
       return 0;
     return st.dwCurrentState;
@@ -283,8 +272,8 @@ class MonitorWineTest : public ::testing::Test {
   void RemoveService(const std::u16string& name) {
     ServiceManager& scm = machine_.scm;
     UniqueScHandle manager, service;
-    if (manager.OpenManager(scm, svc::kManagerAllAccess) != 0 ||
-        service.OpenService(scm, manager.get(), name.c_str(), svc::kAllAccess) != 0)
+    if (OpenManager(manager, scm, svc::kManagerAllAccess) != 0 ||
+        OpenService(service, scm, manager.get(), name.c_str(), svc::kAllAccess) != 0)
       return;
     ServiceStatus st;
     if (scm.QueryStatus(service.get(), &st) == 0 && st.dwCurrentState != svc::kStopped) {
@@ -553,9 +542,9 @@ using MonitorClusterNoneTest = MonitorWineTest;
 
 TEST_F(MonitorClusterNoneTest, WithoutTheLibraryTheServerIsStandAloneAndEveryUseTriesAgain) {
   if (EnvironmentHas(L"TALV_CLUSTER_DOUBLES")) GTEST_SKIP() << "this run loads the cluster stand-ins";
-  HMODULE probe = LoadLibraryW(L"clusapi.dll");
-  if (probe != nullptr) {
-    FreeLibrary(probe);
+  RawLibrary probe(kRaw, LoadLibraryW(L"clusapi.dll"));
+  if (probe) {
+    probe.reset();
     FAIL() << "clusapi.dll loads in this run: run it with WINEDLLOVERRIDES=clusapi=";
   }
   EXPECT_FALSE(monitor_->IsClusterNode());
@@ -581,11 +570,11 @@ class MonitorClusterDoubleTest : public MonitorWineTest {
   void UseClusterLibrary(const std::wstring& relative) {
     PlaceDouble(relative);
     if (HasFatalFailure()) return;
-    HMODULE probe = LoadLibraryW(L"clusapi.dll");
-    ASSERT_NE(probe, nullptr) << GetLastError();
+    RawLibrary probe(kRaw, LoadLibraryW(L"clusapi.dll"));
+    ASSERT_NE(probe.get(), nullptr) << GetLastError();
     wchar_t path[MAX_PATH];
-    GetModuleFileNameW(probe, path, MAX_PATH);
-    FreeLibrary(probe);
+    GetModuleFileNameW(probe.get(), path, MAX_PATH);
+    probe.reset();
     std::wstring expected = libDir_ + L"\\clusapi.dll";
     ASSERT_EQ(_wcsicmp(path, expected.c_str()), 0)
         << "clusapi.dll came from " << std::string(path, path + wcslen(path)) << ", not the stand-in";

@@ -9,6 +9,7 @@
 
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_fence.h"
+#include "tests/wine/raw_owners.h"
 #include "registration/registry_script.h"
 #include "registration/type_library.h"
 #include "resources/messages.h"
@@ -18,6 +19,10 @@ namespace talv {
 namespace {
 
 using win32::U;
+using wine::kRaw;
+using wine::RawKey;
+using wine::RawLibrary;
+using wine::RegOpen;
 using win32::W;
 
 const Guid kLibId{0x6A1C7E51u, 0x3B94, 0x4D0F, {0x9E, 0x21, 0x5C, 0x8A, 0x7D, 0x3F, 0x0B, 0x16}};
@@ -39,19 +44,18 @@ std::u16string TalvmonPath() {
 // text of resources/messages.h.
 TEST(ExecutableStringsTest, TheStringTableIsTheMessageSource) {
   std::u16string path = TalvmonPath();
-  HMODULE exe = LoadLibraryExW(W(path.c_str()), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  ASSERT_NE(exe, nullptr) << "talvmon.exe is built beside the tests";
+  RawLibrary exe(kRaw, LoadLibraryExW(W(path.c_str()), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_NE(exe.get(), nullptr) << "talvmon.exe is built beside the tests";
   for (const auto& e : resources::kStringTable) {
     wchar_t text[400] = {};
-    int n = LoadStringW(exe, e.id, text, 400);
+    int n = LoadStringW(exe.get(), e.id, text, 400);
     EXPECT_EQ(std::u16string(U(text), n), e.text) << e.id;
   }
   const std::uint32_t last = resources::kStringTable[std::size(resources::kStringTable) - 1].id;
   for (std::uint32_t id : {resources::kStringTable[0].id - 1, last + 1}) {
     wchar_t text[8] = {};
-    EXPECT_EQ(LoadStringW(exe, id, text, 8), 0) << id;
+    EXPECT_EQ(LoadStringW(exe.get(), id, text, 8), 0) << id;
   }
-  FreeLibrary(exe);
 }
 
 class TypeLibWineTest : public ::testing::Test {
@@ -63,37 +67,36 @@ class TypeLibWineTest : public ::testing::Test {
     DeleteKeyTree(kLibKey);
   }
   void TearDown() override {
-    if (talvmon_ != 0) p_.libraries.Free(talvmon_);
+    talvmon_.reset();
     DeleteKeyTree(kLibKey);
   }
   void DeleteKeyTree(const std::u16string& key) {
     talv::DeleteKeyTree(p_.registry, reg::kClassesRoot, key.c_str());
   }
   std::u16string DefaultText(const std::u16string& key) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, W(key.c_str()), 0, KEY_READ, &k) != ERROR_SUCCESS)
+    RawKey k;
+    if (RegOpen(k, HKEY_CLASSES_ROOT, W(key.c_str()), KEY_READ) != ERROR_SUCCESS)
       return u"<missing>";
     wchar_t text[400] = {};
     DWORD size = sizeof text - sizeof(wchar_t);
     DWORD type = 0;
-    LONG e = RegQueryValueExW(k, nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-    RegCloseKey(k);
+    LONG e = RegQueryValueExW(k.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    k.reset();
     if (e != ERROR_SUCCESS) return u"<missing>";
     EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     return std::u16string(U(text));
   }
   bool HasKey(const std::u16string& key) {
-    HKEY k = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, W(key.c_str()), 0, KEY_READ, &k) != ERROR_SUCCESS)
+    RawKey k;
+    if (RegOpen(k, HKEY_CLASSES_ROOT, W(key.c_str()), KEY_READ) != ERROR_SUCCESS)
       return false;
-    RegCloseKey(k);
     return true;
   }
 
   win32::Win32Platform machine_;
   Platform p_ = machine_.platform();
   std::u16string path_;
-  ModuleHandle talvmon_ = 0;
+  UniqueLibrary talvmon_;
 };
 
 TEST_F(TypeLibWineTest, TalvmonCarriesTheLibraryIdentityNameAndHelpString) {
@@ -119,16 +122,17 @@ TEST_F(TypeLibWineTest, TalvmonCarriesTheLibraryIdentityNameAndHelpString) {
 TEST_F(TypeLibWineTest, RegistrationRecordsTheExecutableAndItsDirectoryAndUnregistrationRemovesIt) {
   // talvmon.exe mapped into this process stands for the module whose type
   // library the operations load, as the executable's own instance does.
-  ASSERT_EQ(p_.libraries.Load(path_.c_str(), &talvmon_), 0u);
+  ASSERT_EQ(Load(talvmon_, p_.libraries, path_.c_str()), 0u);
   wchar_t loaded[MAX_PATH] = {};
-  DWORD n = GetModuleFileNameW(win32::ToHandle<HMODULE>(talvmon_), loaded, MAX_PATH);
+  DWORD n = GetModuleFileNameW(win32::ToHandle<HMODULE>(talvmon_.get()), loaded, MAX_PATH);
   ASSERT_GT(n, 0u);
   const std::u16string exe(U(loaded), n);
   const std::u16string dir = exe.substr(0, exe.find_last_of(u'\\') + 1);
 
   CServerModule module;
-  ASSERT_EQ(module.InitServerModule(ProgramClassTable(), talvmon_, p_.com), hr::kOk);
-  ASSERT_EQ(p_.com.CoInitialize(), hr::kOk);
+  ASSERT_EQ(module.InitServerModule(ProgramClassTable(), talvmon_.get(), p_.com), hr::kOk);
+  ComApartment apartment;
+  ASSERT_EQ(CoInitialize(apartment, p_.com), hr::kOk);
   EXPECT_EQ(RegisterModuleClasses(TypeLibraryPorts(p_), module, true, nullptr), hr::kOk);
 
   const std::u16string version = kLibKey + u"\\1.0";
@@ -140,7 +144,6 @@ TEST_F(TypeLibWineTest, RegistrationRecordsTheExecutableAndItsDirectoryAndUnregi
 
   EXPECT_EQ(UnregisterModuleClasses(TypeLibraryPorts(p_), module, true, nullptr), hr::kOk);
   EXPECT_FALSE(HasKey(kLibKey)) << "the {LIBID} key is gone";
-  p_.com.CoUninitialize();
 }
 
 }  // namespace
