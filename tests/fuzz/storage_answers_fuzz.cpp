@@ -20,7 +20,7 @@
 // Built with -DTALV_STORAGE_FUZZ_RECORD instead, this file is a program
 // that runs the lookup against the host tests' storage stand-in in a set of
 // its worlds and writes what the stand-in answered, in this input format,
-// into the seed corpus folder given as its argument.
+// into the folder of starting inputs given as its argument.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
