@@ -25,13 +25,7 @@ scn_set 'HKLM\Software\TalvTestDoubles\clusapi' OfflineResult 997
 scn_start_service TALVMON RUNNING 60 || e2e_fail "TALVMON did not start"
 scn_wait_event 'has completed the shutdown' 150 || e2e_fail "no message 105"
 expected=$(mktemp)
-cat >"$expected" <<'TXT'
-information Service started
-warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
-warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
-error TALV Wardstone will now stop Microsoft Exchange Server.
-information TALV Wardstone has completed the shutdown of Microsoft Exchange.
-TXT
+e2e_shutdown_events >"$expected"
 e2e_expect_events "$expected"
 offline=$(scn_reg query 'HKLM\Software\TalvTestDoubles\clusapi\Calls' /v OfflineCalledFor 2>/dev/null | tr -d '\r' |
   sed -n 's/.*OfflineCalledFor *REG_SZ *//p')

@@ -100,13 +100,7 @@ echo "> sc query TALVMON"
 scn_wine sc query TALVMON | tr -d '\r' | grep -E 'SERVICE_NAME|STATE'
 scn_wait_event 'has completed the shutdown' 150 || e2e_fail "no message 105"
 expected=$(mktemp)
-cat >"$expected" <<'TXT'
-information Service started
-warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
-warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
-error TALV Wardstone will now stop Microsoft Exchange Server.
-information TALV Wardstone has completed the shutdown of Microsoft Exchange.
-TXT
+e2e_shutdown_events >"$expected"
 e2e_expect_events "$expected"
 scn_events
 order=$(e2e_stop_order | tr '\n' ' ')

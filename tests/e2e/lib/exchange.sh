@@ -105,6 +105,18 @@ e2e_stop_order() {
   done | sort -n | awk '{ print $2 }'
 }
 
+# e2e_shutdown_events: the event lines of one shutdown of the standard
+# server (PoolLow behind E: and F:, the default threshold), from the start.
+e2e_shutdown_events() {
+  cat <<'TXT'
+information Service started
+warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
+warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
+error TALV Wardstone will now stop Microsoft Exchange Server.
+information TALV Wardstone has completed the shutdown of Microsoft Exchange.
+TXT
+}
+
 # e2e_expect_events FILE: the event lines must equal FILE's lines.
 e2e_expect_events() {
   local got
