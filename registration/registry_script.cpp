@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/text.h"
+
 namespace talv {
 
 namespace {
@@ -10,21 +12,6 @@ namespace {
 constexpr char16_t kApostrophe = u'\'';
 
 using com::Failed;
-
-// Names and keywords compare as the registry compares key names: A-Z and
-// the Latin-1 capitals fold to lower case.
-char16_t Fold(char16_t c) {
-  if (c >= u'A' && c <= u'Z') return static_cast<char16_t>(c + 32);
-  if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<char16_t>(c + 32);
-  return c;
-}
-
-bool SameText(const char16_t* a, const char16_t* b) {
-  for (;; ++a, ++b) {
-    if (Fold(*a) != Fold(*b)) return false;
-    if (*a == 0) return true;
-  }
-}
 
 std::size_t Length(const char16_t* s) {
   std::size_t n = 0;
@@ -54,7 +41,7 @@ bool IsBadKeyName(const char16_t* s) { return *s == 0 || HasBackslash(s); }
 // Keys that a forced removal never deletes: other programs' classes and
 // type libraries live below them.
 bool IsProtectedKeyName(const char16_t* name) {
-  return SameText(name, u"CLSID") || SameText(name, u"TYPELIB");
+  return SameName(name, u"CLSID") || SameName(name, u"TYPELIB");
 }
 
 char16_t* CopyText(ScriptMemory& memory, const char16_t* s) {
@@ -125,7 +112,7 @@ const char16_t* CReplacementMap::Lookup(const char16_t* name, std::size_t length
   for (std::size_t i = 0; i < count_; ++i) {
     const char16_t* candidate = pairs_[i].name;
     std::size_t k = 0;
-    while (k < length && candidate[k] != 0 && Fold(candidate[k]) == Fold(name[k])) ++k;
+    while (k < length && candidate[k] != 0 && FoldName(candidate[k]) == FoldName(name[k])) ++k;
     if (k == length && candidate[k] == 0) return pairs_[i].value;
   }
   return nullptr;
@@ -310,14 +297,14 @@ RegKey CRegistryScriptParser::RootKeyFromName(const char16_t* token) {
       {u"HKCC", u"HKEY_CURRENT_CONFIG", reg::kCurrentConfig},
   };
   for (const Root& r : kRoots)
-    if (SameText(token, r.shortName) || SameText(token, r.longName)) return r.key;
+    if (SameName(token, r.shortName) || SameName(token, r.longName)) return r.key;
   return 0;
 }
 
 std::uint32_t CRegistryScriptParser::ValueTypeFromToken(const char16_t* token) {
-  if (SameText(token, u"S")) return reg::kSz;
-  if (SameText(token, u"D")) return reg::kDword;
-  if (SameText(token, u"B")) return reg::kBinary;
+  if (SameName(token, u"S")) return reg::kSz;
+  if (SameName(token, u"D")) return reg::kDword;
+  if (SameName(token, u"B")) return reg::kBinary;
   return reg::kNone;
 }
 
@@ -417,20 +404,20 @@ HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
       if (Failed(hr)) return hr;
       continue;
     }
-    if (SameText(token, u"Val")) {
+    if (SameName(token, u"Val")) {
       hr = ReadValueName(token);
       if (Failed(hr)) return hr;
       hr = AddValue(parent, valueName_, token);
       if (Failed(hr)) return hr;
       continue;
     }
-    bool forceRemove = SameText(token, u"ForceRemove");
-    bool deleteOnly = !forceRemove && SameText(token, u"Delete");
+    bool forceRemove = SameName(token, u"ForceRemove");
+    bool deleteOnly = !forceRemove && SameName(token, u"Delete");
     if (forceRemove || deleteOnly) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (SameText(token, u"NoRemove")) {  // no effect when registering
+    if (SameName(token, u"NoRemove")) {  // no effect when registering
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
@@ -487,7 +474,7 @@ HResult CRegistryScriptParser::SkipBlock(char16_t* token) {
       hr = NextToken(token);
       continue;
     }
-    if (SameText(token, u"Val")) {
+    if (SameName(token, u"Val")) {
       hr = ReadValueName(token);
       if (Failed(hr)) return hr;
       hr = NextToken(typeToken_);
@@ -497,11 +484,11 @@ HResult CRegistryScriptParser::SkipBlock(char16_t* token) {
       hr = NextToken(token);
       continue;
     }
-    if (SameText(token, u"ForceRemove") || SameText(token, u"Delete")) {
+    if (SameName(token, u"ForceRemove") || SameName(token, u"Delete")) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (SameText(token, u"NoRemove")) {
+    if (SameName(token, u"NoRemove")) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
@@ -525,7 +512,7 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
       if (Failed(hr)) return hr;
       continue;
     }
-    if (SameText(token, u"Val")) {
+    if (SameName(token, u"Val")) {
       hr = ReadValueName(token);
       if (Failed(hr)) return hr;
       // Removal is best effort: a value already gone is no failure.
@@ -538,11 +525,11 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
       if (Failed(hr)) return hr;
       continue;
     }
-    if (SameText(token, u"ForceRemove") || SameText(token, u"Delete")) {
+    if (SameName(token, u"ForceRemove") || SameName(token, u"Delete")) {
       hr = NextToken(token);
       if (Failed(hr)) return hr;
     }
-    if (SameText(token, u"NoRemove")) {
+    if (SameName(token, u"NoRemove")) {
       noRemove = true;
       hr = NextToken(token);
       if (Failed(hr)) return hr;

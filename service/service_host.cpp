@@ -4,6 +4,7 @@
 #include <new>
 
 #include "monitor/store_disk_monitor.h"
+#include "platform/text.h"
 #include "resources/messages.h"
 #include "service/security_descriptor.h"
 
@@ -20,14 +21,6 @@ constexpr std::uint32_t kCoinitMultithreaded = 0;
 // thread to finish ServiceEntry.
 constexpr std::uint32_t kServiceEntryEndWaitMs = 5000;
 
-char16_t FoldSwitch(char16_t c) { return (c >= u'A' && c <= u'Z') ? static_cast<char16_t>(c + 32) : c; }
-
-// Whole-text comparison without regard to case.
-bool EqualsNoCase(const char16_t* a, const char16_t* b) {
-  for (; *a && *b; ++a, ++b)
-    if (FoldSwitch(*a) != FoldSwitch(*b)) return false;
-  return *a == *b;
-}
 
 }  // namespace
 
@@ -222,9 +215,9 @@ int ProcessEntry(CServiceHost& host, ModuleHandle instance) {
   const char16_t* separators = u"-/";
   for (const char16_t* token = FindNextSwitch(commandLine, separators); token != nullptr;
        token = FindNextSwitch(token, separators)) {
-    if (EqualsNoCase(token, u"UnregServer")) return static_cast<int>(host.UnregisterProgram());
-    if (EqualsNoCase(token, u"RegServer")) return static_cast<int>(host.RegisterProgram(true, false));
-    if (EqualsNoCase(token, u"Service")) return static_cast<int>(host.RegisterProgram(true, true));
+    if (SameName(token, u"UnregServer")) return static_cast<int>(host.UnregisterProgram());
+    if (SameName(token, u"RegServer")) return static_cast<int>(host.RegisterProgram(true, false));
+    if (SameName(token, u"Service")) return static_cast<int>(host.RegisterProgram(true, true));
   }
 
   UniqueKey appIds;

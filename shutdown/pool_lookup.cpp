@@ -4,16 +4,13 @@
 #include <new>
 
 #include "monitor/store_disk_monitor.h"
+#include "platform/text.h"
 #include "shutdown/stack_balanced_call.h"
 #include "shutdown/storage_api.h"
 
 namespace talv {
 
 namespace {
-
-char16_t FoldAsciiLetter(char16_t c) {
-  return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c;
-}
 
 std::uint32_t ReadU32(const std::uint8_t* record, std::uint32_t offset) {
   std::uint32_t v = 0;
@@ -132,7 +129,7 @@ bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
 
   ResourceList pools;
   if (!ListResources(list, nullptr, zv::kPool, &pools)) return false;
-  const char16_t wanted = FoldAsciiLetter(letter);
+  const char16_t wanted = FoldAscii(letter);
   for (std::uint32_t p = 0; p < pools.count; ++p) {
     const void* pool = pools.Entry(p);
     ResourceList disks;
@@ -142,7 +139,7 @@ bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
       if (CallGetResourceInfo(pool, zv::kVirtualDisk, disks.Entry(d), zv::kRecordBytes, record) !=
           zv::kSuccess)
         continue;
-      if (FoldAsciiLetter(ReadUnit(record, zv::kDiskDriveLetterOffset)) != wanted) continue;
+      if (FoldAscii(ReadUnit(record, zv::kDiskDriveLetterOffset)) != wanted) continue;
       // The pool name comes from the disk's record: at most 32 characters,
       // always terminated, whether or not the record ends it in time.
       std::uint32_t n = 0;
