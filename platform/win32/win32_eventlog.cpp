@@ -6,15 +6,6 @@
 
 namespace talv::win32 {
 
-namespace {
-// A failed call that leaves no last error still fails: the callers take 0
-// for success and would go on with no handle (ERROR_GEN_FAILURE stands in).
-WinError LastError() {
-  DWORD e = ::GetLastError();
-  return e != 0 ? static_cast<WinError>(e) : err::kGenFailure;
-}
-}  // namespace
-
 WinError Win32EventLog::RegisterSource(const char16_t* server, const char16_t* source,
                                        EventSourceHandle* out) {
   HANDLE h = ::RegisterEventSourceW(W(server), W(source));

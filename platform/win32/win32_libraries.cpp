@@ -6,10 +6,7 @@ namespace talv::win32 {
 
 WinError Win32Libraries::Load(const char16_t* name, ModuleHandle* out) {
   HMODULE h = LoadLibraryW(W(name));
-  if (h == nullptr) {
-    DWORD e = ::GetLastError();
-    return e != 0 ? static_cast<WinError>(e) : err::kModNotFound;
-  }
+  if (h == nullptr) return LastError(err::kModNotFound);
   if (out) *out = FromHandle(h);
   return err::kSuccess;
 }
@@ -19,9 +16,7 @@ ProcAddress Win32Libraries::GetProc(ModuleHandle module, const char* name) {
 }
 
 WinError Win32Libraries::Free(ModuleHandle module) {
-  if (FreeLibrary(ToHandle<HMODULE>(module))) return err::kSuccess;
-  DWORD e = ::GetLastError();
-  return e != 0 ? static_cast<WinError>(e) : err::kModNotFound;
+  return FreeLibrary(ToHandle<HMODULE>(module)) ? err::kSuccess : LastError(err::kModNotFound);
 }
 
 }  // namespace talv::win32

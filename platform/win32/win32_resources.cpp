@@ -8,7 +8,7 @@ ModuleHandle Win32Resources::ProcessModule() { return FromHandle(GetModuleHandle
 
 WinError Win32Resources::LoadAsData(const char16_t* path, ModuleHandle* out) {
   HMODULE h = LoadLibraryExW(W(path), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  WinError e = h ? err::kSuccess : static_cast<WinError>(::GetLastError());
+  WinError e = h ? err::kSuccess : LastError();
   if (out) *out = FromHandle(h);
   return e;
 }
@@ -19,13 +19,13 @@ WinError Win32Resources::FindResource(ModuleHandle module, const char16_t* type,
   if (size) *size = 0;
   HMODULE m = ToHandle<HMODULE>(module);
   HRSRC found = FindResourceW(m, MAKEINTRESOURCEW(id), W(type));
-  if (!found) return static_cast<WinError>(::GetLastError());
+  if (!found) return LastError();
   HGLOBAL loaded = LoadResource(m, found);
-  if (!loaded) return static_cast<WinError>(::GetLastError());
+  if (!loaded) return LastError();
   DWORD bytes = SizeofResource(m, found);
   // A resource of no bytes is legal; LockResource still gives its address.
   const void* p = LockResource(loaded);
-  if (!p) return static_cast<WinError>(::GetLastError());
+  if (!p) return LastError();
   if (data) *data = p;
   if (size) *size = bytes;
   return err::kSuccess;
@@ -33,7 +33,7 @@ WinError Win32Resources::FindResource(ModuleHandle module, const char16_t* type,
 
 WinError Win32Resources::Free(ModuleHandle module) {
   return FreeLibrary(ToHandle<HMODULE>(module)) ? err::kSuccess
-                                                : static_cast<WinError>(::GetLastError());
+                                                : LastError();
 }
 
 }  // namespace talv::win32

@@ -13,13 +13,6 @@ static_assert(sizeof(SERVICE_STATUS) == sizeof(ServiceStatus));
 
 SC_HANDLE S(ScHandle h) { return ToHandle<SC_HANDLE>(h); }
 
-// A failed call that leaves no last error still fails: the callers take 0
-// for success and would go on with no handle (ERROR_GEN_FAILURE stands in).
-WinError LastError() {
-  DWORD e = ::GetLastError();
-  return e != 0 ? static_cast<WinError>(e) : err::kGenFailure;
-}
-
 SERVICE_STATUS ToNative(const ServiceStatus& s) {
   SERVICE_STATUS n{};
   n.dwServiceType = s.dwServiceType;

@@ -6,7 +6,6 @@ namespace talv::win32 {
 
 namespace {
 HANDLE Hd(Handle h) { return ToHandle<HANDLE>(h); }
-WinError LastError() { return static_cast<WinError>(::GetLastError()); }
 WinError Result(BOOL ok) { return ok ? err::kSuccess : LastError(); }
 }  // namespace
 

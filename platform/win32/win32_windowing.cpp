@@ -94,11 +94,6 @@ LRESULT CALLBACK CreationHook(int code, WPARAM wParam, LPARAM lParam) {
   return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-WinError LastErrorOr(WinError fallback) {
-  DWORD e = ::GetLastError();
-  return e != 0 ? static_cast<WinError>(e) : fallback;
-}
-
 }  // namespace
 
 WindowHandle Win32Windowing::DesktopWindow() { return FromHandle(GetDesktopWindow()); }
@@ -113,7 +108,7 @@ WinError Win32Windowing::CreateWindow(const WindowCreateParams& params, WindowTa
     creation.hook = SetWindowsHookExW(WH_CBT, &CreationHook, nullptr, GetCurrentThreadId());
     if (creation.hook == nullptr) {
       t_creation = outer;
-      return LastErrorOr(err::kInvalidParameter);
+      return LastError(err::kInvalidParameter);
     }
   }
   ::SetLastError(0);
@@ -122,7 +117,7 @@ WinError Win32Windowing::CreateWindow(const WindowCreateParams& params, WindowTa
                               ToHandle<HWND>(params.parent),
                               reinterpret_cast<HMENU>(params.childId), GetModuleHandleW(nullptr),
                               nullptr);
-  WinError error = hwnd != nullptr ? 0 : LastErrorOr(err::kInvalidWindowHandle);
+  WinError error = hwnd != nullptr ? 0 : LastError(err::kInvalidWindowHandle);
   // The platform gives no error of its own for a refused creation.
   if (hwnd == nullptr && creation.refused) error = err::kCancelled;
   // Creation failed before any window existed: the hook is still there.
@@ -144,7 +139,7 @@ std::intptr_t Win32Windowing::DefaultHandling(WindowHandle window, std::uint32_t
 
 WinError Win32Windowing::DestroyWindow(WindowHandle window) {
   if (::DestroyWindow(ToHandle<HWND>(window))) return err::kSuccess;
-  return LastErrorOr(err::kInvalidWindowHandle);
+  return LastError(err::kInvalidWindowHandle);
 }
 
 std::uintptr_t Win32Windowing::SetTimer(WindowHandle window, std::uintptr_t id,
@@ -177,7 +172,7 @@ std::intptr_t Win32Windowing::DispatchMessage(const WindowMessage& msg) {
 WinError Win32Windowing::PostThreadMessage(std::uint32_t threadId, std::uint32_t message,
                                            std::uintptr_t wParam, std::intptr_t lParam) {
   if (PostThreadMessageW(threadId, message, wParam, lParam)) return err::kSuccess;
-  return LastErrorOr(err::kInvalidParameter);
+  return LastError(err::kInvalidParameter);
 }
 
 std::uint32_t Win32Windowing::CurrentThreadId() { return GetCurrentThreadId(); }
