@@ -161,8 +161,14 @@ struct ApartmentTraits {
 // path out of a scope.
 using ComApartment = Owner<ApartmentTraits>;
 
-// CoInitialize into `apartment`, which then undoes it; nothing is held when
-// the call fails. Answers the call's status.
+// CoInitializeEx(flags) into `apartment`, which then undoes it; nothing is
+// held when the call fails. Answers the call's status.
+[[nodiscard]] inline HResult CoInitializeEx(ComApartment& apartment, Com& com, std::uint32_t flags) {
+  HResult r = com.CoInitializeEx(flags);
+  if (com::Succeeded(r)) apartment.adopt(com, true);
+  return r;
+}
+// The same for CoInitialize (a single-threaded apartment).
 [[nodiscard]] inline HResult CoInitialize(ComApartment& apartment, Com& com) {
   HResult r = com.CoInitialize();
   if (com::Succeeded(r)) apartment.adopt(com, true);

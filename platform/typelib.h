@@ -111,4 +111,17 @@ struct TypeLibAttrTraits {
 };
 using UniqueTypeLibAttr = Owner<TypeLibAttrTraits>;
 
+// LoadTypeLib into `lib`, keeping the old library on failure.
+[[nodiscard]] inline HResult LoadTypeLib(UniqueTypeLib& lib, TypeLibraries& libs, const char16_t* path) {
+  return OpenInto(lib, libs, [&](TypeLibHandle* out) { return libs.LoadTypeLib(path, out); });
+}
+// GetLibAttr of the library `lib` holds, into `attributes`; a failure, or a
+// success with no record, leaves `attributes` as it was.
+[[nodiscard]] inline HResult GetLibAttr(UniqueTypeLibAttr& attributes, UniqueTypeLib& lib) {
+  const TypeLibAttributes* a = nullptr;
+  HResult r = lib.port()->GetLibAttr(lib.get(), &a);
+  if (com::Succeeded(r) && a != nullptr) attributes.adopt(lib, a);
+  return r;
+}
+
 }  // namespace talv

@@ -93,8 +93,7 @@ HResult LoadModuleTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
   }
 
   UniqueTypeLib loaded;
-  auto load = [&](TypeLibHandle* out) { return ports.typeLibraries.LoadTypeLib(buffer, out); };
-  HResult r = OpenInto(loaded, ports.typeLibraries, load);
+  HResult r = LoadTypeLib(loaded, ports.typeLibraries, buffer);
   if (com::Failed(r)) {
     // Everything from the last "." on, wherever it lies, becomes ".tlb";
     // without a "." the extension is appended.
@@ -108,7 +107,7 @@ HResult LoadModuleTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
     constexpr char16_t kExtension[] = u".tlb";
     if (dot + 4 >= kTypeLibPathUnits) return kTypeLibPathTooLong;
     for (std::uint32_t i = 0; i < 5; ++i) buffer[dot + i] = kExtension[i];
-    r = OpenInto(loaded, ports.typeLibraries, load);
+    r = LoadTypeLib(loaded, ports.typeLibraries, buffer);
     if (com::Failed(r)) return r;
   }
   if (path != nullptr) path->assign(buffer);
@@ -137,18 +136,16 @@ HResult UnregisterTypeLibrary(const TypeLibraryPorts& ports, CServerModule& modu
   HResult loaded = LoadModuleTypeLibrary(ports, module, index, &path, &held);
   if (com::Failed(loaded)) return loaded;
   UniqueTypeLib lib(ports.typeLibraries, held);
-  const TypeLibAttributes* attributes = nullptr;
-  if (com::Succeeded(ports.typeLibraries.GetLibAttr(lib.get(), &attributes)) &&
-      attributes != nullptr) {
-    UniqueTypeLibAttr attributesOwner(lib, attributes);
+  UniqueTypeLibAttr attributes;
+  if (com::Succeeded(GetLibAttr(attributes, lib)) && attributes) {
     // Bound at run time: a system without it keeps the registration.
     UniqueLibrary oleaut;
     if (Load(oleaut, ports.libraries, tlb::kOleAutomationLibrary) == err::kSuccess) {
       auto unregister = reinterpret_cast<UnRegisterTypeLibFn>(
           ports.libraries.GetProc(oleaut.get(), tlb::kUnRegisterTypeLibExport));
       if (unregister != nullptr) {
-        unregister(attributes->libid, attributes->majorVersion, attributes->minorVersion,
-                   attributes->lcid, attributes->syskind);
+        const TypeLibAttributes& a = *attributes.get();
+        unregister(a.libid, a.majorVersion, a.minorVersion, a.lcid, a.syskind);
       }
     }
   }

@@ -37,7 +37,8 @@ TEST(CategoriesContract, TheManagerNeedsAnApartment) {
 
 TEST(CategoriesContract, TheManagerIsAnInProcessServerOnly) {
   OnFreshThread([] {
-    ASSERT_EQ(C().CoInitialize(), hr::kOk);
+    ComApartment apartment;
+    ASSERT_EQ(CoInitialize(apartment, C()), hr::kOk);
     CategoryRegistrar* manager = nullptr;
     HResult r = C().CoCreateCategoryRegistrar(com::kClsidStdComponentCategoriesMgr,
                                               com::kLocalServer, &manager);
@@ -49,26 +50,25 @@ TEST(CategoriesContract, TheManagerIsAnInProcessServerOnly) {
       r = com::kClassNotRegistered;
     EXPECT_EQ(r, com::kClassNotRegistered);
     EXPECT_EQ(manager, nullptr);
-    C().CoUninitialize();
   });
 }
 
 TEST(CategoriesContract, CategoriesAreAddedAndRemovedOneByOne) {
   OnFreshThread([] {
-    ASSERT_EQ(C().CoInitialize(), hr::kOk);
+    ComApartment apartment;
+    ASSERT_EQ(CoInitialize(apartment, C()), hr::kOk);
     CategoryRegistrar* manager = nullptr;
     ASSERT_EQ(C().CoCreateCategoryRegistrar(com::kClsidStdComponentCategoriesMgr,
                                             com::kInprocServer, &manager),
               hr::kOk);
     ASSERT_NE(manager, nullptr);
+    UniqueCategoryRegistrar held(*manager, manager);
     EXPECT_EQ(manager->RegisterClassImplCategories(kTestClass, kTestCategory), hr::kOk);
     EXPECT_EQ(manager->RegisterClassReqCategories(kTestClass, kTestCategory), hr::kOk);
     EXPECT_EQ(manager->UnRegisterClassImplCategories(kTestClass, kTestCategory), hr::kOk);
     EXPECT_EQ(manager->UnRegisterClassReqCategories(kTestClass, kTestCategory), hr::kOk);
     EXPECT_EQ(manager->UnRegisterClassImplCategories(kTestClass, kTestCategory), hr::kOk)
         << "a category the class does not have";
-    manager->Release();
-    C().CoUninitialize();
   });
   DeleteTree(CurrentEnv().registry(), reg::kClassesRoot,
              u"CLSID\\{6A1C7E56-3B94-4D0F-9E21-5C8A7D3F0B16}");

@@ -60,11 +60,11 @@ struct ProcessDescriptor {
   std::vector<std::uint8_t> sd;
   std::vector<std::uint8_t> user, group;
   bool Build(Security& s) {
-    TokenHandle token = 0;
-    if (s.OpenProcessToken(s.GetCurrentProcess(), sec::kTokenQuery, &token) != 0) return false;
-    bool ok = Read(s, token, sec::kTokenUser, &user) && Read(s, token, sec::kTokenPrimaryGroup, &group);
-    s.CloseHandle(token);
-    if (!ok) return false;
+    UniqueToken token;
+    if (OpenProcess(token, s, sec::kTokenQuery) != 0) return false;
+    if (!Read(s, token.get(), sec::kTokenUser, &user) ||
+        !Read(s, token.get(), sec::kTokenPrimaryGroup, &group))
+      return false;
     sd.assign(s.DescriptorSize(), 0);
     return s.InitializeSecurityDescriptor(sd.data(), sec::kDescriptorRevision) == 0 &&
            s.SetSecurityDescriptorDacl(sd.data(), true, nullptr, false) == 0 &&
@@ -84,24 +84,24 @@ struct ProcessDescriptor {
 
 TEST(ComContract, MultithreadedJoinNestsAndKeepsItsModel) {
   OnFreshThread([] {
-    EXPECT_EQ(C().CoInitializeEx(com::kMultithreaded), hr::kOk);
-    EXPECT_EQ(C().CoInitializeEx(com::kMultithreaded), hr::kFalse) << "nested join";
-    EXPECT_EQ(C().CoInitialize(), com::kChangedMode) << "a thread keeps its first model";
-    C().CoUninitialize();
-    C().CoUninitialize();
+    {
+      ComApartment first, nested, other;
+      EXPECT_EQ(CoInitializeEx(first, C(), com::kMultithreaded), hr::kOk);
+      EXPECT_EQ(CoInitializeEx(nested, C(), com::kMultithreaded), hr::kFalse) << "nested join";
+      EXPECT_EQ(CoInitialize(other, C()), com::kChangedMode) << "a thread keeps its first model";
+    }
     // Balanced: the thread is outside again and joins afresh.
-    EXPECT_EQ(C().CoInitializeEx(com::kMultithreaded), hr::kOk);
-    C().CoUninitialize();
+    ComApartment again;
+    EXPECT_EQ(CoInitializeEx(again, C(), com::kMultithreaded), hr::kOk);
   });
 }
 
 TEST(ComContract, SingleThreadedJoinRefusesTheOtherModel) {
   OnFreshThread([] {
-    EXPECT_EQ(C().CoInitialize(), hr::kOk);
-    EXPECT_EQ(C().CoInitialize(), hr::kFalse);
-    EXPECT_EQ(C().CoInitializeEx(com::kMultithreaded), com::kChangedMode);
-    C().CoUninitialize();
-    C().CoUninitialize();
+    ComApartment first, nested, other;
+    EXPECT_EQ(CoInitialize(first, C()), hr::kOk);
+    EXPECT_EQ(CoInitialize(nested, C()), hr::kFalse);
+    EXPECT_EQ(CoInitializeEx(other, C(), com::kMultithreaded), com::kChangedMode);
   });
 }
 
@@ -128,7 +128,8 @@ TEST(ComContract, SecurityIsSetOnceAfterJoining) {
   ProcessDescriptor d;
   ASSERT_TRUE(d.Build(CurrentEnv().security()));
   OnFreshThread([&] {
-    ASSERT_EQ(C().CoInitializeEx(com::kMultithreaded), hr::kOk);
+    ComApartment apartment;
+    ASSERT_EQ(CoInitializeEx(apartment, C(), com::kMultithreaded), hr::kOk);
     EXPECT_EQ(C().CoInitializeSecurity(d.sd.data(), com::kAuthServicesDefault, nullptr, nullptr,
                                        com::kAuthnLevelPkt, com::kImpLevelImpersonate, nullptr,
                                        com::kEoacNone, nullptr),
@@ -140,25 +141,25 @@ TEST(ComContract, SecurityIsSetOnceAfterJoining) {
     if (SecurityIsOnceOnly()) {
       EXPECT_EQ(again, com::kTooLate);
     }
-    C().CoUninitialize();
   });
   // Still too late after the apartment has gone: the setting is the process's.
   OnFreshThread([&] {
-    ASSERT_EQ(C().CoInitializeEx(com::kMultithreaded), hr::kOk);
+    ComApartment apartment;
+    ASSERT_EQ(CoInitializeEx(apartment, C(), com::kMultithreaded), hr::kOk);
     HResult later = C().CoInitializeSecurity(nullptr, com::kAuthServicesDefault, nullptr, nullptr,
                                              com::kAuthnLevelPkt, com::kImpLevelImpersonate,
                                              nullptr, com::kEoacNone, nullptr);
     if (SecurityIsOnceOnly()) {
       EXPECT_EQ(later, com::kTooLate);
     }
-    C().CoUninitialize();
   });
 }
 
 TEST(ComContract, ClassObjectIsHeldUntilRevoked) {
   CountingFactory factory;
   OnFreshThread([&] {
-    ASSERT_EQ(C().CoInitializeEx(com::kMultithreaded), hr::kOk);
+    ComApartment apartment;
+    ASSERT_EQ(CoInitializeEx(apartment, C(), com::kMultithreaded), hr::kOk);
     std::uint32_t cookie = 0;
     ASSERT_EQ(C().CoRegisterClassObject(kTestClass, &factory, com::kLocalServer | com::kRemoteServer,
                                         com::kMultipleUse, &cookie),
@@ -168,7 +169,6 @@ TEST(ComContract, ClassObjectIsHeldUntilRevoked) {
     EXPECT_EQ(C().CoRevokeClassObject(cookie), hr::kOk);
     EXPECT_EQ(factory.refs(), 1u) << "and gives it back on revocation";
     EXPECT_EQ(C().CoRevokeClassObject(cookie), hr::kInvalidArg) << "no longer known";
-    C().CoUninitialize();
   });
 }
 

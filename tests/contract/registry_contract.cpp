@@ -158,9 +158,9 @@ TEST_F(RegistryContract, RawDataOfAnyLengthAndEmptyData) {
 }
 
 TEST_F(RegistryContract, KeyWithSubkeysIsNotDeletedPlainly) {
-  RegKey k = 0;
-  ASSERT_EQ(r().CreateKey(root(), u"Parent\\Child", reg::kAllAccess, &k, nullptr), 0u);
-  r().CloseKey(k);
+  UniqueKey k;
+  ASSERT_EQ(Create(k, r(), root(), u"Parent\\Child", reg::kAllAccess), 0u);
+  k.reset();
   EXPECT_EQ(r().DeleteKey(root(), u"Parent"), err::kAccessDenied);
   EXPECT_EQ(r().DeleteKey(root(), u"parent\\CHILD"), 0u);
   EXPECT_EQ(r().DeleteKey(root(), u"Parent"), 0u);
@@ -178,9 +178,8 @@ TEST_F(RegistryContract, HandleOfDeletedKeyAnswersKeyDeleted) {
 
 TEST_F(RegistryContract, EnumeratesSubkeysSortedAndValues) {
   for (const char16_t* n : {u"beta", u"Alpha", u"gamma"}) {
-    RegKey k = 0;
-    ASSERT_EQ(r().CreateKey(root(), n, reg::kAllAccess, &k, nullptr), 0u);
-    r().CloseKey(k);
+    UniqueKey k;
+    ASSERT_EQ(Create(k, r(), root(), n, reg::kAllAccess), 0u);
   }
   std::vector<std::u16string> names;
   for (std::uint32_t i = 0;; ++i) {

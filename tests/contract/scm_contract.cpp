@@ -180,12 +180,9 @@ TEST_F(ScmContract, RunningServiceMarkedForDeletionGoesOnceStoppedAndClosed) {
   // after the stopped state shows.
   WinError open = err::kSuccess;
   for (int i = 0; i < 50 && open != err::kServiceDoesNotExist; ++i) {
-    ScHandle h = 0;
-    open = scm().OpenService(manager_.get(), name_.c_str(), kClientAccess, &h);
-    if (open == err::kSuccess) {
-      scm().CloseHandle(h);
-      CurrentEnv().Pause(100);
-    }
+    UniqueScHandle h;
+    open = OpenService(h, scm(), manager_.get(), name_.c_str(), kClientAccess);
+    if (open == err::kSuccess) CurrentEnv().Pause(100);
   }
   EXPECT_EQ(open, err::kServiceDoesNotExist);
 }

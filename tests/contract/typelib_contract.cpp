@@ -31,22 +31,18 @@ class TypeLibContract : public ::testing::Test {
 
   // The default value of a key under HKEY_CLASSES_ROOT, or "<missing>".
   std::u16string DefaultText(const std::u16string& key) {
-    RegKey k = 0;
-    if (reg().OpenKey(reg::kClassesRoot, key.c_str(), reg::kRead, &k) != 0) return u"<missing>";
+    UniqueKey k;
+    if (Open(k, reg(), reg::kClassesRoot, key.c_str(), reg::kRead) != 0) return u"<missing>";
     char16_t text[300] = {};
     std::uint32_t type = 0;
     std::uint32_t size = sizeof text - sizeof(char16_t);
-    WinError e = reg().QueryValue(k, nullptr, &type, text, &size);
-    reg().CloseKey(k);
-    if (e != 0) return u"<missing>";
+    if (reg().QueryValue(k.get(), nullptr, &type, text, &size) != 0) return u"<missing>";
     EXPECT_EQ(type, reg::kSz) << "key " << std::string(key.begin(), key.end());
     return std::u16string(text);
   }
   bool HasKey(const std::u16string& key) {
-    RegKey k = 0;
-    if (reg().OpenKey(reg::kClassesRoot, key.c_str(), reg::kRead, &k) != 0) return false;
-    reg().CloseKey(k);
-    return true;
+    UniqueKey k;
+    return Open(k, reg(), reg::kClassesRoot, key.c_str(), reg::kRead) == 0;
   }
   std::u16string VersionKey() { return std::u16string(kContractLibKey) + u"\\2.1"; }
 
@@ -79,41 +75,40 @@ TEST_F(TypeLibContract, AFileThatIsNoTypeLibraryCannotBeLoaded) {
 }
 
 TEST_F(TypeLibContract, TheLibraryGivesItsIdentityAndDocumentation) {
-  TypeLibHandle lib = 0;
-  ASSERT_EQ(tl().LoadTypeLib(path_.c_str(), &lib), hr::kOk);
-  ASSERT_NE(lib, 0u);
-  const TypeLibAttributes* a = nullptr;
-  ASSERT_EQ(tl().GetLibAttr(lib, &a), hr::kOk);
-  ASSERT_NE(a, nullptr);
-  EXPECT_EQ(a->libid, kContractLibId);
-  EXPECT_EQ(a->majorVersion, kContractLibMajor);
-  EXPECT_EQ(a->minorVersion, kContractLibMinor);
-  EXPECT_EQ(a->lcid, kContractLibLcid);
-  EXPECT_EQ(a->syskind, kContractLibSysKind);
-  EXPECT_EQ(a->flags, kContractLibFlags);
-  tl().ReleaseTLibAttr(lib, a);
+  UniqueTypeLib lib;
+  ASSERT_EQ(LoadTypeLib(lib, tl(), path_.c_str()), hr::kOk);
+  ASSERT_NE(lib.get(), 0u);
+  UniqueTypeLibAttr a;
+  ASSERT_EQ(GetLibAttr(a, lib), hr::kOk);
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a.get()->libid, kContractLibId);
+  EXPECT_EQ(a.get()->majorVersion, kContractLibMajor);
+  EXPECT_EQ(a.get()->minorVersion, kContractLibMinor);
+  EXPECT_EQ(a.get()->lcid, kContractLibLcid);
+  EXPECT_EQ(a.get()->syskind, kContractLibSysKind);
+  EXPECT_EQ(a.get()->flags, kContractLibFlags);
+  a.reset();
   std::u16string name, help;
-  EXPECT_EQ(tl().GetDocumentation(lib, -1, &name, &help), hr::kOk);
+  EXPECT_EQ(tl().GetDocumentation(lib.get(), -1, &name, &help), hr::kOk);
   EXPECT_EQ(name, kContractLibName);
   EXPECT_EQ(help, kContractLibHelp);
-  EXPECT_EQ(tl().Release(lib), 0u) << "the last reference";
+  EXPECT_EQ(lib.reset(), 0u) << "the last reference";
 }
 
 TEST_F(TypeLibContract, AnIndexAfterATypeLibraryFileStillLoadsIt) {
-  TypeLibHandle lib = 0;
-  ASSERT_EQ(tl().LoadTypeLib((path_ + u"\\1").c_str(), &lib), hr::kOk);
-  const TypeLibAttributes* a = nullptr;
-  ASSERT_EQ(tl().GetLibAttr(lib, &a), hr::kOk);
-  EXPECT_EQ(a->libid, kContractLibId);
-  tl().ReleaseTLibAttr(lib, a);
-  tl().Release(lib);
+  UniqueTypeLib lib;
+  ASSERT_EQ(LoadTypeLib(lib, tl(), (path_ + u"\\1").c_str()), hr::kOk);
+  UniqueTypeLibAttr a;
+  ASSERT_EQ(GetLibAttr(a, lib), hr::kOk);
+  EXPECT_EQ(a.get()->libid, kContractLibId);
 }
 
 TEST_F(TypeLibContract, RegistrationWritesPathFlagsAndHelpDirectoryAndUnregistrationRemovesIt) {
-  TypeLibHandle lib = 0;
-  ASSERT_EQ(tl().LoadTypeLib(path_.c_str(), &lib), hr::kOk);
-  ASSERT_EQ(tl().RegisterTypeLib(lib, path_.c_str(), u"C:\\talv\\help\\"), hr::kOk);
-  tl().Release(lib);
+  {
+    UniqueTypeLib lib;
+    ASSERT_EQ(LoadTypeLib(lib, tl(), path_.c_str()), hr::kOk);
+    ASSERT_EQ(tl().RegisterTypeLib(lib.get(), path_.c_str(), u"C:\\talv\\help\\"), hr::kOk);
+  }
 
   EXPECT_EQ(DefaultText(VersionKey()), kContractLibHelp);
   EXPECT_EQ(DefaultText(VersionKey() + u"\\40c\\" + kContractLibSysKey), path_) << "locale in hex";
@@ -127,25 +122,26 @@ TEST_F(TypeLibContract, RegistrationWritesPathFlagsAndHelpDirectoryAndUnregistra
 }
 
 TEST_F(TypeLibContract, WithoutAHelpDirectoryThePathsDirectoryIsWritten) {
-  TypeLibHandle lib = 0;
-  ASSERT_EQ(tl().LoadTypeLib(path_.c_str(), &lib), hr::kOk);
-  ASSERT_EQ(tl().RegisterTypeLib(lib, path_.c_str(), nullptr), hr::kOk);
-  EXPECT_EQ(tl().RegisterTypeLib(lib, nullptr, nullptr), hr::kInvalidArg) << "no path";
-  tl().Release(lib);
+  {
+    UniqueTypeLib lib;
+    ASSERT_EQ(LoadTypeLib(lib, tl(), path_.c_str()), hr::kOk);
+    ASSERT_EQ(tl().RegisterTypeLib(lib.get(), path_.c_str(), nullptr), hr::kOk);
+    EXPECT_EQ(tl().RegisterTypeLib(lib.get(), nullptr, nullptr), hr::kInvalidArg) << "no path";
+  }
   std::u16string dir = path_.substr(0, path_.find_last_of(u'\\'));
   EXPECT_EQ(DefaultText(VersionKey() + u"\\HELPDIR"), dir) << "without the separator";
 }
 
 TEST_F(TypeLibContract, AnotherVersionKeepsTheLibraryKey) {
-  TypeLibHandle lib = 0;
-  ASSERT_EQ(tl().LoadTypeLib(path_.c_str(), &lib), hr::kOk);
-  ASSERT_EQ(tl().RegisterTypeLib(lib, path_.c_str(), u"C:\\talv\\"), hr::kOk);
-  tl().Release(lib);
-  RegKey other = 0;
+  {
+    UniqueTypeLib lib;
+    ASSERT_EQ(LoadTypeLib(lib, tl(), path_.c_str()), hr::kOk);
+    ASSERT_EQ(tl().RegisterTypeLib(lib.get(), path_.c_str(), u"C:\\talv\\"), hr::kOk);
+  }
+  UniqueKey other;
   std::u16string otherKey = std::u16string(kContractLibKey) + u"\\7.0\\0\\" + kContractLibSysKey;
-  ASSERT_EQ(reg().CreateKey(reg::kClassesRoot, otherKey.c_str(), reg::kAllAccess, &other, nullptr),
-            0u);
-  reg().CloseKey(other);
+  ASSERT_EQ(Create(other, reg(), reg::kClassesRoot, otherKey.c_str(), reg::kAllAccess), 0u);
+  other.reset();
 
   EXPECT_EQ(Unregister(kContractLibMajor, kContractLibMinor), hr::kOk);
   EXPECT_FALSE(HasKey(VersionKey())) << "the version goes with its FLAGS and HELPDIR";

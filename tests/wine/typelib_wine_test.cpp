@@ -101,22 +101,22 @@ class TypeLibWineTest : public ::testing::Test {
 
 TEST_F(TypeLibWineTest, TalvmonCarriesTheLibraryIdentityNameAndHelpString) {
   TypeLibraries& tl = p_.typeLibraries;
-  TypeLibHandle lib = 0;
-  ASSERT_EQ(tl.LoadTypeLib(path_.c_str(), &lib), hr::kOk);
-  const TypeLibAttributes* a = nullptr;
-  ASSERT_EQ(tl.GetLibAttr(lib, &a), hr::kOk);
-  EXPECT_EQ(a->libid, kLibId);
-  EXPECT_EQ(a->majorVersion, 1);
-  EXPECT_EQ(a->minorVersion, 0);
-  EXPECT_EQ(a->lcid, 0x409u);
+  UniqueTypeLib lib;
+  ASSERT_EQ(LoadTypeLib(lib, tl, path_.c_str()), hr::kOk);
+  UniqueTypeLibAttr a;
+  ASSERT_EQ(GetLibAttr(a, lib), hr::kOk);
+  EXPECT_EQ(a.get()->libid, kLibId);
+  EXPECT_EQ(a.get()->majorVersion, 1);
+  EXPECT_EQ(a.get()->minorVersion, 0);
+  EXPECT_EQ(a.get()->lcid, 0x409u);
   // widl stamps the target's system kind: 64-bit on x86-64, 32-bit on x86.
-  EXPECT_EQ(a->syskind, sizeof(void*) == 8 ? tlb::kSysWin64 : tlb::kSysWin32);
-  tl.ReleaseTLibAttr(lib, a);
+  EXPECT_EQ(a.get()->syskind, sizeof(void*) == 8 ? tlb::kSysWin64 : tlb::kSysWin32);
+  a.reset();
   std::u16string name, help;
-  ASSERT_EQ(tl.GetDocumentation(lib, -1, &name, &help), hr::kOk);
+  ASSERT_EQ(tl.GetDocumentation(lib.get(), -1, &name, &help), hr::kOk);
   EXPECT_EQ(name, u"TALVMONLib");
   EXPECT_EQ(help, u"TALVMON 1.0 Type Library");
-  EXPECT_EQ(tl.Release(lib), 0u);
+  EXPECT_EQ(lib.reset(), 0u);
 }
 
 TEST_F(TypeLibWineTest, RegistrationRecordsTheExecutableAndItsDirectoryAndUnregistrationRemovesIt) {
