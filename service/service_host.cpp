@@ -138,8 +138,7 @@ void CServiceHost::RunService() {
   }
 
   RevokeClassFactories();
-  apartment.reset();  // COM is left before the descriptor it was given goes
-  sd.Release();
+  apartment.reset();  // COM is left before the descriptor it was given goes (sd's end)
 }
 
 void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
