@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/win32/windows_fence.h"
-#include "tests/wine/raw_owners.h"
+#include "tests/wine/raw_win32.h"
 
 namespace {
 
@@ -16,10 +16,13 @@ using talv::wine::kRaw;
 using talv::wine::DeleteTree;
 using talv::wine::RawKey;
 using talv::wine::RawLibrary;
-using talv::wine::RegCreate;
 using talv::wine::RegOpen;
+using talv::wine::ReadDword;
+using talv::wine::ReadStrings;
+using talv::wine::SetDword;
+using talv::wine::SetString;
+using talv::wine::kView;
 
-const REGSAM kView = KEY_WOW64_64KEY;
 const wchar_t kZvapiKey[] = L"Software\\TalvTestDoubles\\zvapi";
 const wchar_t kClusapiKey[] = L"Software\\TalvTestDoubles\\clusapi";
 
@@ -31,53 +34,6 @@ std::wstring DoublesDir() {
   p = p.substr(0, p.find_last_of(L'\\'));  // .../tests
   p = p.substr(0, p.find_last_of(L'\\'));  // .../<x>
   return p + L"\\doubles";
-}
-
-// --- registry, raw -------------------------------------------------------
-
-
-RawKey CreateKey(const std::wstring& path) {
-  RawKey k;
-  EXPECT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | KEY_WRITE | kView),
-            ERROR_SUCCESS)
-      << "creating HKLM\\" << std::string(path.begin(), path.end());
-  return k;
-}
-
-void SetDword(const std::wstring& path, const wchar_t* name, DWORD v) {
-  RawKey k = CreateKey(path);
-  RegSetValueExW(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
-}
-
-void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& v) {
-  RawKey k = CreateKey(path);
-  RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
-                 static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
-}
-
-// The DWORD value, or -1 when it is missing.
-long long ReadDword(const std::wstring& path, const wchar_t* name) {
-  DWORD v = 0, size = sizeof v, type = 0;
-  RawKey k;
-  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return -1;
-  LONG rc = RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
-  return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long long>(v) : -1;
-}
-
-std::vector<std::wstring> ReadStrings(const std::wstring& path, const wchar_t* name) {
-  std::vector<std::wstring> out;
-  RawKey k;
-  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return out;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExW(k.get(), name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 2, 0);
-    RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
-    if (type == REG_SZ)
-      out.emplace_back(buf.data());
-    else if (type == REG_MULTI_SZ)
-      for (const wchar_t* p = buf.data(); *p; p += wcslen(p) + 1) out.emplace_back(p);
-  }
-  return out;
 }
 
 bool KeyExists(const std::wstring& path) {

@@ -9,7 +9,7 @@
 #include "monitor/settings.h"
 #include "platform/win32/win32_registry.h"
 #include "platform/win32/windows_fence.h"
-#include "tests/wine/raw_owners.h"
+#include "tests/wine/raw_win32.h"
 
 namespace talv {
 namespace {

@@ -22,7 +22,7 @@
 #include "monitor/store_disk_monitor.h"
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_fence.h"
-#include "tests/wine/raw_owners.h"
+#include "tests/wine/raw_win32.h"
 #include "service/event_log_reporter.h"
 #include "shutdown/cluster_binding.h"
 
@@ -33,14 +33,14 @@ using win32::U;
 using win32::W;
 using wine::kRaw;
 using wine::DeleteTree;
-using wine::RawKey;
 using wine::RawLibrary;
-using wine::RegCreate;
-using wine::RegOpen;
+using wine::ReadDword;
+using wine::SetDword;
+using wine::SetString;
+using wine::kView;
 
-// --- registry, raw (the doubles always use the 64-bit view) ---------------
+// --- registry, raw ---------------------------------------------------------
 
-const REGSAM kView = KEY_WOW64_64KEY;
 const std::wstring kDoublesRoot = L"Software\\TalvTestDoubles";
 const std::wstring kZvapiKey = kDoublesRoot + L"\\zvapi";
 const std::wstring kPools = kZvapiKey + L"\\Pools\\";
@@ -51,45 +51,10 @@ const std::wstring kServiceBehaviour = kDoublesRoot + L"\\Services\\";
 const std::wstring kServices = L"System\\CurrentControlSet\\Services\\";
 
 
-void SetDword(const std::wstring& path, const wchar_t* name, DWORD v) {
-  RawKey k;
-  ASSERT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_WRITE | kView),
-            ERROR_SUCCESS);
-  RegSetValueExW(k.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v);
-}
-
-void SetString(const std::wstring& path, const wchar_t* name, const std::wstring& v) {
-  RawKey k;
-  ASSERT_EQ(RegCreate(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_WRITE | kView),
-            ERROR_SUCCESS);
-  RegSetValueExW(k.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
-                 static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
-}
-
-// The DWORD value, or -1 when it is missing.
-long long ReadDword(const std::wstring& path, const wchar_t* name) {
-  RawKey k;
-  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return -1;
-  DWORD v = 0, size = sizeof v, type = 0;
-  LONG rc = RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&v), &size);
-  return rc == ERROR_SUCCESS && type == REG_DWORD ? static_cast<long long>(v) : -1;
-}
-
-// A REG_SZ as one string or a REG_MULTI_SZ as its strings, narrowed (the
-// doubles write ASCII only); empty when missing.
+// The doubles write ASCII only.
 std::vector<std::string> ReadStrings(const std::wstring& path, const wchar_t* name) {
   std::vector<std::string> out;
-  RawKey k;
-  if (RegOpen(k, HKEY_LOCAL_MACHINE, path.c_str(), KEY_READ | kView) != ERROR_SUCCESS) return out;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExW(k.get(), name, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
-    std::vector<wchar_t> buf(size / sizeof(wchar_t) + 2, 0);
-    RegQueryValueExW(k.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buf.data()), &size);
-    for (const wchar_t* p = buf.data(); *p; p += wcslen(p) + 1) {
-      out.emplace_back(p, p + wcslen(p));
-      if (type != REG_MULTI_SZ) break;
-    }
-  }
+  for (const std::wstring& w : wine::ReadStrings(path, name)) out.emplace_back(w.begin(), w.end());
   return out;
 }
 

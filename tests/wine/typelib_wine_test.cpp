@@ -9,7 +9,7 @@
 
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_fence.h"
-#include "tests/wine/raw_owners.h"
+#include "tests/wine/raw_win32.h"
 #include "registration/registry_script.h"
 #include "registration/type_library.h"
 #include "resources/messages.h"
