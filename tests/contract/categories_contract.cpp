@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <functional>
-#include <thread>
 
 #include "tests/contract/contract_env.h"
 
@@ -14,11 +12,6 @@ namespace talv::contract {
 namespace {
 
 Com& C() { return CurrentEnv().com(); }
-
-void OnFreshThread(const std::function<void()>& body) {
-  std::thread t(body);
-  t.join();
-}
 
 // {6A1C7E56-...} a class and {6A1C7E57-...} a category of the tests only.
 constexpr Guid kTestClass{0x6A1C7E56u, 0x3B94, 0x4D0F, {0x9E, 0x21, 0x5C, 0x8A, 0x7D, 0x3F, 0x0B, 0x16}};

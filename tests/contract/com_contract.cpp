@@ -5,8 +5,6 @@
 
 #include <atomic>
 #include <cstring>
-#include <functional>
-#include <thread>
 #include <vector>
 
 #include "tests/contract/contract_env.h"
@@ -15,12 +13,6 @@ namespace talv::contract {
 namespace {
 
 Com& C() { return CurrentEnv().com(); }
-
-// Runs `body` on a thread of its own, which starts outside any apartment.
-void OnFreshThread(const std::function<void()>& body) {
-  std::thread t(body);
-  t.join();
-}
 
 // A class factory that counts its references; the function table is the
 // platform's IClassFactory (IUnknown's three slots, then CreateInstance and

@@ -2,7 +2,9 @@
 // adapters under Wine. Suites use only the ports, never a simulator's extras.
 #pragma once
 
+#include <functional>
 #include <string>
+#include <thread>
 
 #include "platform/platform.h"
 #include "platform/resources.h"
@@ -85,6 +87,12 @@ class Env {
 
 // The environment of this build (defined by env_sim.cpp or env_win32.cpp).
 Env& CurrentEnv();
+
+// Runs `body` on a thread of its own, which starts outside any COM apartment.
+inline void OnFreshThread(const std::function<void()>& body) {
+  std::thread t(body);
+  t.join();
+}
 
 // A fresh scratch key under HKCU for one test; removed with everything
 // below it when the test ends.

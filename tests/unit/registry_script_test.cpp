@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "tests/contract/contract_resources.h"
 #include "tests/unit/registry_script_fixture.h"
 
 namespace talv::testing {
@@ -20,19 +21,7 @@ std::u16string Repeat(char16_t c, std::size_t n) { return std::u16string(n, c); 
 // --- the carried script ---------------------------------------------------
 
 TEST(CarriedScriptFile, IsElevenTabIndentedLinesEachEndingInCrLf) {
-  const std::string expected =
-      "HKCR\r\n"
-      "{\r\n"
-      "\tNoRemove AppID\r\n"
-      "\t{\r\n"
-      "\t\t{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16} = s 'TALVMON'\r\n"
-      "\t\t'TALVMON.EXE'\r\n"
-      "\t\t{\r\n"
-      "\t\t\tval AppID = s {6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}\r\n"
-      "\t\t}\r\n"
-      "\t}\r\n"
-      "}\r\n";
-  EXPECT_EQ(CarriedScriptBytes(), expected);
+  EXPECT_EQ(CarriedScriptBytes(), contract::kCarriedScriptBytes);
 }
 
 class CarriedScript : public RegistryScriptTest {
