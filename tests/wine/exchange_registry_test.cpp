@@ -36,13 +36,11 @@ int RunReg(const std::string& args) {
 
 void Reg(const std::string& args) { ASSERT_EQ(RunReg(args), 0) << args; }
 
-void RegDeleteTree(const std::string& key) { RunReg("delete \"" + key + "\""); }
-
 class ExchangeRegistryTest : public ::testing::Test {
  protected:
   void TearDown() override {
-    for (const char* s : {"MSExchangeIS", "MSExchangeDS", "MSExchangeMTA", "MSExchangeSA", "TALVMON"})
-      RegDeleteTree(std::string(kServices) + s);
+    for (const wchar_t* s : {L"MSExchangeIS", L"MSExchangeDS", L"MSExchangeMTA", L"MSExchangeSA", L"TALVMON"})
+      wine::DeleteTree(HKEY_LOCAL_MACHINE, std::wstring(L"System\\CurrentControlSet\\Services\\") + s);
   }
   win32::Win32Registry registry;
 };
