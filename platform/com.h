@@ -84,6 +84,14 @@ constexpr bool Succeeded(HResult h) { return (h & 0x80000000u) == 0; }
 constexpr bool Failed(HResult h) { return (h & 0x80000000u) != 0; }
 }  // namespace com
 
+// Answers a failed status of `expr` from the enclosing function; a success
+// goes on to the next statement.
+#define TALV_RETURN_IF_FAILED(expr)                                       \
+  do {                                                                    \
+    const ::talv::HResult talvStatus = (expr);                            \
+    if (::talv::com::Failed(talvStatus)) return talvStatus;               \
+  } while (false)
+
 // The component categories manager as the port hands it out (its
 // ICatRegister interface): each call names one class and one category.
 class CategoryRegistrar {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/com.h"
 #include "platform/text.h"
 
 namespace talv {
@@ -274,10 +275,8 @@ HResult CRegistryScriptParser::NextToken(char16_t* token) {
 
 HResult CRegistryScriptParser::SkipAssignment(char16_t* token) {
   if (!IsAssignment(token)) return hr::kOk;
-  HResult hr = NextToken(typeToken_);
-  if (Failed(hr)) return hr;
-  hr = NextToken(valueToken_);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(typeToken_));
+  TALV_RETURN_IF_FAILED(NextToken(valueToken_));
   return NextToken(token);
 }
 
@@ -332,12 +331,10 @@ std::uint32_t CRegistryScriptParser::DwordFromText(const char16_t* text) {
 }
 
 HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, char16_t* token) {
-  HResult hr = NextToken(typeToken_);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(typeToken_));
   std::uint32_t type = ValueTypeFromToken(typeToken_);
   if (type == reg::kNone) return hr::kDispException;
-  hr = NextToken(valueToken_);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(valueToken_));
 
   // A value that cannot be written is not reported; the run goes on.
   std::size_t length = Length(valueToken_);
@@ -367,13 +364,11 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
 
 // With "Val" in hand: reads the value name into valueName_ and the "=" after it.
 HResult CRegistryScriptParser::ReadValueName(char16_t* token) {
-  HResult hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(token));
   std::size_t length = Length(token);
   if (length >= kValueNameUnits) return hr::kDispException;
   std::memcpy(valueName_, token, (length + 1) * sizeof(char16_t));
-  hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(token));
   if (!IsAssignment(token)) return hr::kDispException;
   return hr::kOk;
 }
@@ -389,46 +384,45 @@ HResult CRegistryScriptParser::ProcessBlock(char16_t* token, RegKey parent,
   return hr;
 }
 
+HResult CRegistryScriptParser::NestedBlock(char16_t* token, RegKey key,
+                                           ScriptDirection direction, bool recovery) {
+  if (!IsBlockOpen(token)) return hr::kOk;
+  TALV_RETURN_IF_FAILED(ProcessBlock(token, key, direction, recovery));
+  return NextToken(token);
+}
+
+HResult CRegistryScriptParser::ReadKeyName(char16_t* token, KeyModifiers* modifiers) {
+  modifiers->forceRemove = SameName(token, u"ForceRemove");
+  modifiers->deleteOnly = !modifiers->forceRemove && SameName(token, u"Delete");
+  if (modifiers->forceRemove || modifiers->deleteOnly) TALV_RETURN_IF_FAILED(NextToken(token));
+  modifiers->noRemove = SameName(token, u"NoRemove");
+  if (modifiers->noRemove) TALV_RETURN_IF_FAILED(NextToken(token));
+  return IsBadKeyName(token) ? hr::kDispException : hr::kOk;
+}
+
 HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
   UniqueKey current;  // the key of the latest key entry of this block
-  HResult hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(token));
   while (!IsBlockEnd(token)) {
     if (IsBlockOpen(token)) {
       // A block that follows a Delete or Val entry belongs to the key
       // opened last in this block; without one it has nowhere to go.
       if (!current) return hr::kDispException;
-      hr = ProcessBlock(token, current.get(), ScriptDirection::kRegister, false);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(NestedBlock(token, current.get(), ScriptDirection::kRegister, false));
       continue;
     }
     if (SameName(token, u"Val")) {
-      hr = ReadValueName(token);
-      if (Failed(hr)) return hr;
-      hr = AddValue(parent, valueName_, token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(ReadValueName(token));
+      TALV_RETURN_IF_FAILED(AddValue(parent, valueName_, token));
       continue;
     }
-    bool forceRemove = SameName(token, u"ForceRemove");
-    bool deleteOnly = !forceRemove && SameName(token, u"Delete");
-    if (forceRemove || deleteOnly) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (SameName(token, u"NoRemove")) {  // no effect when registering
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBadKeyName(token)) return hr::kDispException;
-    if ((forceRemove || deleteOnly) && !IsProtectedKeyName(token))
+    KeyModifiers modifiers;  // NoRemove has no effect when registering
+    TALV_RETURN_IF_FAILED(ReadKeyName(token, &modifiers));
+    if ((modifiers.forceRemove || modifiers.deleteOnly) && !IsProtectedKeyName(token))
       DeleteKeyTree(registry_, parent, token);
-    if (deleteOnly) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
+    if (modifiers.deleteOnly) {
+      TALV_RETURN_IF_FAILED(NextToken(token));
+      TALV_RETURN_IF_FAILED(SkipAssignment(token));
       continue;
     }
 
@@ -440,18 +434,9 @@ HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
         return hr::kDispException;
     }
     current = UniqueKey(registry_, key);
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
-    if (IsAssignment(token)) {
-      hr = AddValue(current.get(), nullptr, token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBlockOpen(token)) {
-      hr = ProcessBlock(token, current.get(), ScriptDirection::kRegister, false);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
+    TALV_RETURN_IF_FAILED(NextToken(token));
+    if (IsAssignment(token)) TALV_RETURN_IF_FAILED(AddValue(current.get(), nullptr, token));
+    TALV_RETURN_IF_FAILED(NestedBlock(token, current.get(), ScriptDirection::kRegister, false));
   }
   return hr::kOk;
 }
@@ -475,66 +460,40 @@ HResult CRegistryScriptParser::SkipBlock(char16_t* token) {
       continue;
     }
     if (SameName(token, u"Val")) {
-      hr = ReadValueName(token);
-      if (Failed(hr)) return hr;
-      hr = NextToken(typeToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(valueToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      continue;
+      TALV_RETURN_IF_FAILED(ReadValueName(token));
+    } else {
+      KeyModifiers unused;
+      TALV_RETURN_IF_FAILED(ReadKeyName(token, &unused));
+      TALV_RETURN_IF_FAILED(NextToken(token));
     }
-    if (SameName(token, u"ForceRemove") || SameName(token, u"Delete")) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (SameName(token, u"NoRemove")) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBadKeyName(token)) return hr::kDispException;
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
     hr = SkipAssignment(token);  // a nested block in hand is counted above
   }
 }
 
 HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, bool recovery) {
   bool noRemove = false;  // once seen, in force for the rest of this block
-  HResult hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  // The rest of a key entry: its assignment, skipped, and its block, if any.
+  auto rest = [&](RegKey key, bool walkOnly) {
+    HResult hr = SkipAssignment(token);
+    return Failed(hr) ? hr : NestedBlock(token, key, ScriptDirection::kUnregister, walkOnly);
+  };
+  TALV_RETURN_IF_FAILED(NextToken(token));
   while (!IsBlockEnd(token)) {
     if (IsBlockOpen(token)) {
       // A block after a Delete or Val entry: walked, nothing deleted.
-      hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(NestedBlock(token, parent, ScriptDirection::kUnregister, true));
       continue;
     }
     if (SameName(token, u"Val")) {
-      hr = ReadValueName(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(ReadValueName(token));
       // Removal is best effort: a value already gone is no failure.
       if (!recovery) (void)registry_.DeleteValue(parent, valueName_);
-      hr = NextToken(typeToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(valueToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(SkipAssignment(token));
       continue;
     }
-    if (SameName(token, u"ForceRemove") || SameName(token, u"Delete")) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (SameName(token, u"NoRemove")) {
-      noRemove = true;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBadKeyName(token)) return hr::kDispException;
+    KeyModifiers modifiers;
+    TALV_RETURN_IF_FAILED(ReadKeyName(token, &modifiers));
+    noRemove = noRemove || modifiers.noRemove;
 
     // Recovery: the key is not there, so nothing of this entry is deleted.
     bool entryRecovery = recovery;
@@ -546,30 +505,15 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     if (nameLength > kKeyNameUnits) nameLength = kKeyNameUnits;
     std::memcpy(name, token, nameLength * sizeof(char16_t));
     name[nameLength] = 0;
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
+    TALV_RETURN_IF_FAILED(NextToken(token));
 
     if (entryRecovery) {
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
-      if (IsBlockOpen(token)) {
-        hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
-        if (Failed(hr)) return hr;
-        hr = NextToken(token);
-        if (Failed(hr)) return hr;
-      }
+      TALV_RETURN_IF_FAILED(rest(parent, true));
       continue;
     }
 
     if (KeyHasSubKeys(registry_, key.get()) || KeyHasValues(registry_, key.get())) {
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
-      if (IsBlockOpen(token)) {
-        hr = ProcessBlock(token, key.get(), ScriptDirection::kUnregister, false);
-        if (Failed(hr)) return hr;
-        hr = NextToken(token);
-        if (Failed(hr)) return hr;
-      }
+      TALV_RETURN_IF_FAILED(rest(key.get(), false));
       if (KeyHasSubKeys(registry_, key.get())) {
         // The key stays; only a subkey bearing its own name goes.
         if (!IsProtectedKeyName(name)) DeleteKeyTree(registry_, key.get(), name);
@@ -581,14 +525,7 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     } else {
       if (key.reset() != err::kSuccess) return hr::kDispException;
       if (!noRemove) (void)registry_.DeleteKey(parent, name);
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
-      if (IsBlockOpen(token)) {
-        hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
-        if (Failed(hr)) return hr;
-        hr = NextToken(token);
-        if (Failed(hr)) return hr;
-      }
+      TALV_RETURN_IF_FAILED(rest(parent, true));
     }
   }
   return hr::kOk;
@@ -609,15 +546,13 @@ HResult CRegistryScriptParser::Interpret(const char16_t* expanded, ScriptDirecti
   depth_ = 0;
   SkipWhiteSpace();
   while (*cursor_ != 0) {
-    HResult hr = NextToken(token);
-    if (Failed(hr)) return hr;
+    TALV_RETURN_IF_FAILED(NextToken(token));
     RegKey root = RootKeyFromName(token);
     if (root == 0) return hr::kDispException;
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
+    TALV_RETURN_IF_FAILED(NextToken(token));
     if (token[0] != u'{') return hr::kDispException;
     const char16_t* sectionBody = cursor_;
-    hr = ProcessBlock(token, root, direction, false);
+    HResult hr = ProcessBlock(token, root, direction, false);
     if (Failed(hr)) {
       if (direction == ScriptDirection::kRegister) {
         // Take back what this section wrote so far; earlier sections stay.
@@ -650,9 +585,8 @@ HResult CRegistryScript::RunScriptText(const char16_t* text, ScriptDirection dir
   CRegistryScriptParser parser(registry_, replacements_, memory_);
   parser.SetNumberConversion(varUI4FromStr_);
   char16_t* expanded = nullptr;
-  HResult hr = parser.PreprocessText(text, &expanded);
-  if (Failed(hr)) return hr;
-  hr = parser.Interpret(expanded, direction);
+  TALV_RETURN_IF_FAILED(parser.PreprocessText(text, &expanded));
+  HResult hr = parser.Interpret(expanded, direction);
   parser.FreeText(expanded);
   return hr;
 }
@@ -722,12 +656,9 @@ HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle modul
   }
   module[m] = 0;
 
-  HResult hr = script.AddReplacement(u"Module", module);
-  if (Failed(hr)) return hr;
-  for (const ScriptReplacement* r = extra; r != nullptr && r->name != nullptr; ++r) {
-    hr = script.AddReplacement(r->name, r->value);
-    if (Failed(hr)) return hr;
-  }
+  TALV_RETURN_IF_FAILED(script.AddReplacement(u"Module", module));
+  for (const ScriptReplacement* r = extra; r != nullptr && r->name != nullptr; ++r)
+    TALV_RETURN_IF_FAILED(script.AddReplacement(r->name, r->value));
   // Held for the run; without the library or its export the own
   // conversion stands in.
   UniqueLibrary automation;

@@ -139,6 +139,18 @@ class CRegistryScriptParser {
   HResult UnregisterBlock(char16_t* token, RegKey parent, bool recovery);
   HResult SkipBlock(char16_t* token);
   HResult ReadValueName(char16_t* token);
+  // With "{" in hand: runs the block under `key` and reads the token after
+  // it; any other token is left in hand.
+  HResult NestedBlock(char16_t* token, RegKey key, ScriptDirection direction, bool recovery);
+  // The modifiers of a key entry, ["ForceRemove" | "Delete"] ["NoRemove"].
+  struct KeyModifiers {
+    bool forceRemove = false;
+    bool deleteOnly = false;
+    bool noRemove = false;
+  };
+  // Reads the modifiers from the token in hand and leaves the key name in
+  // `token`; an empty name or a path is DISP_E_EXCEPTION.
+  HResult ReadKeyName(char16_t* token, KeyModifiers* modifiers);
 
   Registry& registry_;
   const CReplacementMap& replacements_;
