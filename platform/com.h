@@ -150,14 +150,16 @@ class Com {
   }
 };
 
-struct CategoryRegistrarTraits {
-  using Port = CategoryRegistrar;
-  using Value = CategoryRegistrar*;
-  static constexpr CategoryRegistrar* kNone = nullptr;
-  static void Close(CategoryRegistrar&, CategoryRegistrar* manager) { manager->Release(); }
+// One reference to a COM object, released on every path out of a scope.
+template <class Object>
+struct ReferenceTraits {
+  using Port = Object;
+  using Value = Object*;
+  static constexpr Object* kNone = nullptr;
+  static void Close(Object&, Object* object) { object->Release(); }
 };
-// The component categories manager, released on every path out of a scope.
-using UniqueCategoryRegistrar = Owner<CategoryRegistrarTraits>;
+using UniqueCategoryRegistrar = Owner<ReferenceTraits<CategoryRegistrar>>;
+using UniqueUnknown = Owner<ReferenceTraits<ComUnknown>>;
 
 struct ApartmentTraits {
   using Port = Com;
