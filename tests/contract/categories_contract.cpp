@@ -70,7 +70,7 @@ TEST(CategoriesContract, CategoriesAreAddedAndRemovedOneByOne) {
     manager->Release();
     C().CoUninitialize();
   });
-  DeleteTree(CurrentEnv().registry(), reg::kClassesRoot,
+  DeleteKeyTree(CurrentEnv().registry(), reg::kClassesRoot,
              u"CLSID\\{6A1C7E56-3B94-4D0F-9E21-5C8A7D3F0B16}");
 }
 
