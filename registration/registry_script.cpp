@@ -169,19 +169,13 @@ HResult CRegistryScriptParser::PreprocessText(const char16_t* text, char16_t** e
 
   const char16_t* p = text;
   while (*p != 0) {
-    if (*p != u'%') {
+    if (*p != u'%' || *CharNext(p) == u'%') {  // a unit as it is, or %% as %
       if (!reserve(2)) return hr::kOutOfMemory;
       out[used++] = *p;
-      p = CharNext(p);
+      p = CharNext(*p == u'%' ? CharNext(p) : p);
       continue;
     }
     p = CharNext(p);
-    if (*p == u'%') {
-      if (!reserve(2)) return hr::kOutOfMemory;
-      out[used++] = u'%';
-      p = CharNext(p);
-      continue;
-    }
     const char16_t* end = p;
     while (*end != 0 && *end != u'%') end = CharNext(end);
     if (*end == 0) return hr::kDispException;
