@@ -84,6 +84,14 @@ constexpr bool Succeeded(HResult h) { return (h & 0x80000000u) == 0; }
 constexpr bool Failed(HResult h) { return (h & 0x80000000u) != 0; }
 }  // namespace com
 
+// Answers a failed status of `expr` from the enclosing function; a success
+// goes on to the next statement.
+#define TALV_RETURN_IF_FAILED(expr)                                       \
+  do {                                                                    \
+    const ::talv::HResult talvStatus = (expr);                            \
+    if (::talv::com::Failed(talvStatus)) return talvStatus;               \
+  } while (false)
+
 // The component categories manager as the port hands it out (its
 // ICatRegister interface): each call names one class and one category.
 class CategoryRegistrar {
@@ -142,14 +150,16 @@ class Com {
   }
 };
 
-struct CategoryRegistrarTraits {
-  using Port = CategoryRegistrar;
-  using Value = CategoryRegistrar*;
-  static constexpr CategoryRegistrar* kNone = nullptr;
-  static void Close(CategoryRegistrar&, CategoryRegistrar* manager) { manager->Release(); }
+// One reference to a COM object, released on every path out of a scope.
+template <class Object>
+struct ReferenceTraits {
+  using Port = Object;
+  using Value = Object*;
+  static constexpr Object* kNone = nullptr;
+  static void Close(Object&, Object* object) { object->Release(); }
 };
-// The component categories manager, released on every path out of a scope.
-using UniqueCategoryRegistrar = Owner<CategoryRegistrarTraits>;
+using UniqueCategoryRegistrar = Owner<ReferenceTraits<CategoryRegistrar>>;
+using UniqueUnknown = Owner<ReferenceTraits<ComUnknown>>;
 
 struct ApartmentTraits {
   using Port = Com;

@@ -1,8 +1,10 @@
 #include "registration/registry_script.h"
 
-#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
+#include "platform/com.h"
 #include "platform/text.h"
 
 namespace talv {
@@ -44,76 +46,50 @@ bool IsProtectedKeyName(const char16_t* name) {
   return SameName(name, u"CLSID") || SameName(name, u"TYPELIB");
 }
 
-char16_t* CopyText(ScriptMemory& memory, const char16_t* s) {
-  std::size_t n = Length(s);
-  auto* copy = static_cast<char16_t*>(memory.Allocate((n + 1) * sizeof(char16_t)));
-  if (copy != nullptr) std::memcpy(copy, s, (n + 1) * sizeof(char16_t));
+// A copy of `s` in a block of its own; empty when out of memory.
+OwnedBytes CopyText(ByteAllocator& memory, const char16_t* s) {
+  std::size_t bytes = (Length(s) + 1) * sizeof(char16_t);
+  OwnedBytes copy;
+  if (Allocate(copy, memory, bytes)) std::memcpy(copy.get(), s, bytes);
   return copy;
 }
 
-class MallocMemory final : public ScriptMemory {
- public:
-  void* Allocate(std::size_t bytes) override { return std::malloc(bytes == 0 ? 1 : bytes); }
-  void Release(void* block) override { std::free(block); }
-};
-
-struct BlockTraits {
-  using Port = ScriptMemory;
-  using Value = void*;
-  static constexpr void* kNone = nullptr;
-  static void Close(ScriptMemory& memory, void* block) { memory.Release(block); }
-};
-// A block of ScriptMemory released on every path out of a scope.
-using ScopedBlock = Owner<BlockTraits>;
+const char16_t* Text(const OwnedBytes& block) { return static_cast<const char16_t*>(block.get()); }
 
 }  // namespace
 
-ScriptMemory& HeapScriptMemory() {
-  static MallocMemory memory;
-  return memory;
-}
-
 // --- CReplacementMap ------------------------------------------------------
 
-CReplacementMap::CReplacementMap(ScriptMemory& memory) : memory_(memory) {}
+CReplacementMap::CReplacementMap(ByteAllocator& memory) : memory_(memory) {}
 
-CReplacementMap::~CReplacementMap() {
-  for (std::size_t i = 0; i < count_; ++i) {
-    memory_.Release(pairs_[i].name);
-    memory_.Release(pairs_[i].value);
-  }
-  if (pairs_ != nullptr) memory_.Release(pairs_);
-}
+CReplacementMap::~CReplacementMap() { std::destroy_n(pairs(), count_); }
 
 HResult CReplacementMap::Add(const char16_t* name, const char16_t* value) {
   if (name == nullptr) name = u"";
   if (value == nullptr) value = u"";
   if (count_ == capacity_) {
     std::size_t grown = capacity_ == 0 ? 10 : capacity_ * 2;
-    auto* bigger = static_cast<Pair*>(memory_.Allocate(grown * sizeof(Pair)));
-    if (bigger == nullptr) return hr::kOutOfMemory;
-    if (count_ != 0) std::memcpy(bigger, pairs_, count_ * sizeof(Pair));
-    if (pairs_ != nullptr) memory_.Release(pairs_);
-    pairs_ = bigger;
+    OwnedBytes bigger;
+    if (!Allocate(bigger, memory_, grown * sizeof(Pair))) return hr::kOutOfMemory;
+    std::uninitialized_move_n(pairs(), count_, static_cast<Pair*>(bigger.get()));
+    std::destroy_n(pairs(), count_);
+    pairs_ = std::move(bigger);
     capacity_ = grown;
   }
-  char16_t* n = CopyText(memory_, name);
-  if (n == nullptr) return hr::kOutOfMemory;
-  char16_t* v = CopyText(memory_, value);
-  if (v == nullptr) {
-    memory_.Release(n);
-    return hr::kOutOfMemory;
-  }
-  pairs_[count_++] = Pair{n, v};
+  OwnedBytes n = CopyText(memory_, name);
+  if (!n) return hr::kOutOfMemory;
+  OwnedBytes v = CopyText(memory_, value);
+  if (!v) return hr::kOutOfMemory;
+  new (pairs() + count_++) Pair{std::move(n), std::move(v)};
   return hr::kOk;
 }
 
 const char16_t* CReplacementMap::Lookup(const char16_t* name, std::size_t length) const {
   for (std::size_t i = 0; i < count_; ++i) {
-    const char16_t* candidate = pairs_[i].name;
+    const char16_t* candidate = Text(pairs()[i].name);
     std::size_t k = 0;
     while (k < length && candidate[k] != 0 && FoldName(candidate[k]) == FoldName(name[k])) ++k;
-    if (k == length && candidate[k] == 0) return pairs_[i].value;
+    if (k == length && candidate[k] == 0) return Text(pairs()[i].value);
   }
   return nullptr;
 }
@@ -162,19 +138,16 @@ bool KeyHasValues(Registry& registry, RegKey key) {
 
 CRegistryScriptParser::CRegistryScriptParser(Registry& registry,
                                              const CReplacementMap& replacements,
-                                             ScriptMemory& memory)
+                                             ByteAllocator& memory)
     : registry_(registry), replacements_(replacements), memory_(memory) {}
-
-CRegistryScriptParser::~CRegistryScriptParser() {
-  if (buffers_ != nullptr) memory_.Release(buffers_);
-}
 
 HResult CRegistryScriptParser::PreprocessText(const char16_t* text, char16_t** expanded) {
   *expanded = nullptr;
   std::size_t inputLength = Length(text);
   std::size_t capacity = inputLength * 2 < 16 ? 16 : inputLength * 2;
-  auto* out = static_cast<char16_t*>(memory_.Allocate(capacity * sizeof(char16_t)));
-  if (out == nullptr) return hr::kOutOfMemory;
+  OwnedBytes block;
+  if (!Allocate(block, memory_, capacity * sizeof(char16_t))) return hr::kOutOfMemory;
+  auto* out = static_cast<char16_t*>(block.get());
   std::size_t used = 0;
 
   // Makes room for `more` units (the terminator included), doubling.
@@ -185,55 +158,45 @@ HResult CRegistryScriptParser::PreprocessText(const char16_t* text, char16_t** e
       if (grown > (static_cast<std::size_t>(-1) / sizeof(char16_t)) / 2) return false;
       grown *= 2;
     }
-    auto* bigger = static_cast<char16_t*>(memory_.Allocate(grown * sizeof(char16_t)));
-    if (bigger == nullptr) return false;
-    std::memcpy(bigger, out, used * sizeof(char16_t));
-    memory_.Release(out);
-    out = bigger;
+    OwnedBytes bigger;
+    if (!Allocate(bigger, memory_, grown * sizeof(char16_t))) return false;
+    std::memcpy(bigger.get(), out, used * sizeof(char16_t));
+    block = std::move(bigger);
+    out = static_cast<char16_t*>(block.get());
     capacity = grown;
     return true;
-  };
-  auto fail = [&](HResult hr) {
-    memory_.Release(out);
-    return hr;
   };
 
   const char16_t* p = text;
   while (*p != 0) {
-    if (*p != u'%') {
-      if (!reserve(2)) return fail(hr::kOutOfMemory);
+    if (*p != u'%' || *CharNext(p) == u'%') {  // a unit as it is, or %% as %
+      if (!reserve(2)) return hr::kOutOfMemory;
       out[used++] = *p;
-      p = CharNext(p);
+      p = CharNext(*p == u'%' ? CharNext(p) : p);
       continue;
     }
     p = CharNext(p);
-    if (*p == u'%') {
-      if (!reserve(2)) return fail(hr::kOutOfMemory);
-      out[used++] = u'%';
-      p = CharNext(p);
-      continue;
-    }
     const char16_t* end = p;
     while (*end != 0 && *end != u'%') end = CharNext(end);
-    if (*end == 0) return fail(hr::kDispException);
+    if (*end == 0) return hr::kDispException;
     std::size_t nameLength = static_cast<std::size_t>(end - p);
-    if (nameLength >= kVariableNameUnits) return fail(hr::kFail);
+    if (nameLength >= kVariableNameUnits) return hr::kFail;
     const char16_t* value = replacements_.Lookup(p, nameLength);
-    if (value == nullptr) return fail(hr::kDispException);
+    if (value == nullptr) return hr::kDispException;
     std::size_t valueLength = Length(value);
-    if (!reserve(valueLength + 1)) return fail(hr::kOutOfMemory);
+    if (!reserve(valueLength + 1)) return hr::kOutOfMemory;
     std::memcpy(out + used, value, valueLength * sizeof(char16_t));
     used += valueLength;
     p = CharNext(end);
   }
-  if (!reserve(1)) return fail(hr::kOutOfMemory);
+  if (!reserve(1)) return hr::kOutOfMemory;
   out[used] = 0;
-  *expanded = out;
+  *expanded = static_cast<char16_t*>(block.release());
   return hr::kOk;
 }
 
 void CRegistryScriptParser::FreeText(char16_t* expanded) {
-  if (expanded != nullptr) memory_.Release(expanded);
+  OwnedBytes(memory_, expanded).reset();
 }
 
 void CRegistryScriptParser::SkipWhiteSpace() {
@@ -274,10 +237,8 @@ HResult CRegistryScriptParser::NextToken(char16_t* token) {
 
 HResult CRegistryScriptParser::SkipAssignment(char16_t* token) {
   if (!IsAssignment(token)) return hr::kOk;
-  HResult hr = NextToken(typeToken_);
-  if (Failed(hr)) return hr;
-  hr = NextToken(valueToken_);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(typeToken_));
+  TALV_RETURN_IF_FAILED(NextToken(valueToken_));
   return NextToken(token);
 }
 
@@ -332,12 +293,10 @@ std::uint32_t CRegistryScriptParser::DwordFromText(const char16_t* text) {
 }
 
 HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, char16_t* token) {
-  HResult hr = NextToken(typeToken_);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(typeToken_));
   std::uint32_t type = ValueTypeFromToken(typeToken_);
   if (type == reg::kNone) return hr::kDispException;
-  hr = NextToken(valueToken_);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(valueToken_));
 
   // A value that cannot be written is not reported; the run goes on.
   std::size_t length = Length(valueToken_);
@@ -367,13 +326,11 @@ HResult CRegistryScriptParser::AddValue(RegKey key, const char16_t* valueName, c
 
 // With "Val" in hand: reads the value name into valueName_ and the "=" after it.
 HResult CRegistryScriptParser::ReadValueName(char16_t* token) {
-  HResult hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(token));
   std::size_t length = Length(token);
   if (length >= kValueNameUnits) return hr::kDispException;
   std::memcpy(valueName_, token, (length + 1) * sizeof(char16_t));
-  hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(token));
   if (!IsAssignment(token)) return hr::kDispException;
   return hr::kOk;
 }
@@ -389,46 +346,45 @@ HResult CRegistryScriptParser::ProcessBlock(char16_t* token, RegKey parent,
   return hr;
 }
 
+HResult CRegistryScriptParser::NestedBlock(char16_t* token, RegKey key,
+                                           ScriptDirection direction, bool recovery) {
+  if (!IsBlockOpen(token)) return hr::kOk;
+  TALV_RETURN_IF_FAILED(ProcessBlock(token, key, direction, recovery));
+  return NextToken(token);
+}
+
+HResult CRegistryScriptParser::ReadKeyName(char16_t* token, KeyModifiers* modifiers) {
+  modifiers->forceRemove = SameName(token, u"ForceRemove");
+  modifiers->deleteOnly = !modifiers->forceRemove && SameName(token, u"Delete");
+  if (modifiers->forceRemove || modifiers->deleteOnly) TALV_RETURN_IF_FAILED(NextToken(token));
+  modifiers->noRemove = SameName(token, u"NoRemove");
+  if (modifiers->noRemove) TALV_RETURN_IF_FAILED(NextToken(token));
+  return IsBadKeyName(token) ? hr::kDispException : hr::kOk;
+}
+
 HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
   UniqueKey current;  // the key of the latest key entry of this block
-  HResult hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  TALV_RETURN_IF_FAILED(NextToken(token));
   while (!IsBlockEnd(token)) {
     if (IsBlockOpen(token)) {
       // A block that follows a Delete or Val entry belongs to the key
       // opened last in this block; without one it has nowhere to go.
       if (!current) return hr::kDispException;
-      hr = ProcessBlock(token, current.get(), ScriptDirection::kRegister, false);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(NestedBlock(token, current.get(), ScriptDirection::kRegister, false));
       continue;
     }
     if (SameName(token, u"Val")) {
-      hr = ReadValueName(token);
-      if (Failed(hr)) return hr;
-      hr = AddValue(parent, valueName_, token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(ReadValueName(token));
+      TALV_RETURN_IF_FAILED(AddValue(parent, valueName_, token));
       continue;
     }
-    bool forceRemove = SameName(token, u"ForceRemove");
-    bool deleteOnly = !forceRemove && SameName(token, u"Delete");
-    if (forceRemove || deleteOnly) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (SameName(token, u"NoRemove")) {  // no effect when registering
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBadKeyName(token)) return hr::kDispException;
-    if ((forceRemove || deleteOnly) && !IsProtectedKeyName(token))
+    KeyModifiers modifiers;  // NoRemove has no effect when registering
+    TALV_RETURN_IF_FAILED(ReadKeyName(token, &modifiers));
+    if ((modifiers.forceRemove || modifiers.deleteOnly) && !IsProtectedKeyName(token))
       DeleteKeyTree(registry_, parent, token);
-    if (deleteOnly) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
+    if (modifiers.deleteOnly) {
+      TALV_RETURN_IF_FAILED(NextToken(token));
+      TALV_RETURN_IF_FAILED(SkipAssignment(token));
       continue;
     }
 
@@ -440,18 +396,9 @@ HResult CRegistryScriptParser::RegisterBlock(char16_t* token, RegKey parent) {
         return hr::kDispException;
     }
     current = UniqueKey(registry_, key);
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
-    if (IsAssignment(token)) {
-      hr = AddValue(current.get(), nullptr, token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBlockOpen(token)) {
-      hr = ProcessBlock(token, current.get(), ScriptDirection::kRegister, false);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
+    TALV_RETURN_IF_FAILED(NextToken(token));
+    if (IsAssignment(token)) TALV_RETURN_IF_FAILED(AddValue(current.get(), nullptr, token));
+    TALV_RETURN_IF_FAILED(NestedBlock(token, current.get(), ScriptDirection::kRegister, false));
   }
   return hr::kOk;
 }
@@ -475,66 +422,40 @@ HResult CRegistryScriptParser::SkipBlock(char16_t* token) {
       continue;
     }
     if (SameName(token, u"Val")) {
-      hr = ReadValueName(token);
-      if (Failed(hr)) return hr;
-      hr = NextToken(typeToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(valueToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      continue;
+      TALV_RETURN_IF_FAILED(ReadValueName(token));
+    } else {
+      KeyModifiers unused;
+      TALV_RETURN_IF_FAILED(ReadKeyName(token, &unused));
+      TALV_RETURN_IF_FAILED(NextToken(token));
     }
-    if (SameName(token, u"ForceRemove") || SameName(token, u"Delete")) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (SameName(token, u"NoRemove")) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBadKeyName(token)) return hr::kDispException;
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
     hr = SkipAssignment(token);  // a nested block in hand is counted above
   }
 }
 
 HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, bool recovery) {
   bool noRemove = false;  // once seen, in force for the rest of this block
-  HResult hr = NextToken(token);
-  if (Failed(hr)) return hr;
+  // The rest of a key entry: its assignment, skipped, and its block, if any.
+  auto rest = [&](RegKey key, bool walkOnly) {
+    HResult hr = SkipAssignment(token);
+    return Failed(hr) ? hr : NestedBlock(token, key, ScriptDirection::kUnregister, walkOnly);
+  };
+  TALV_RETURN_IF_FAILED(NextToken(token));
   while (!IsBlockEnd(token)) {
     if (IsBlockOpen(token)) {
       // A block after a Delete or Val entry: walked, nothing deleted.
-      hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(NestedBlock(token, parent, ScriptDirection::kUnregister, true));
       continue;
     }
     if (SameName(token, u"Val")) {
-      hr = ReadValueName(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(ReadValueName(token));
       // Removal is best effort: a value already gone is no failure.
       if (!recovery) (void)registry_.DeleteValue(parent, valueName_);
-      hr = NextToken(typeToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(valueToken_);
-      if (Failed(hr)) return hr;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
+      TALV_RETURN_IF_FAILED(SkipAssignment(token));
       continue;
     }
-    if (SameName(token, u"ForceRemove") || SameName(token, u"Delete")) {
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (SameName(token, u"NoRemove")) {
-      noRemove = true;
-      hr = NextToken(token);
-      if (Failed(hr)) return hr;
-    }
-    if (IsBadKeyName(token)) return hr::kDispException;
+    KeyModifiers modifiers;
+    TALV_RETURN_IF_FAILED(ReadKeyName(token, &modifiers));
+    noRemove = noRemove || modifiers.noRemove;
 
     // Recovery: the key is not there, so nothing of this entry is deleted.
     bool entryRecovery = recovery;
@@ -546,30 +467,15 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     if (nameLength > kKeyNameUnits) nameLength = kKeyNameUnits;
     std::memcpy(name, token, nameLength * sizeof(char16_t));
     name[nameLength] = 0;
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
+    TALV_RETURN_IF_FAILED(NextToken(token));
 
     if (entryRecovery) {
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
-      if (IsBlockOpen(token)) {
-        hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
-        if (Failed(hr)) return hr;
-        hr = NextToken(token);
-        if (Failed(hr)) return hr;
-      }
+      TALV_RETURN_IF_FAILED(rest(parent, true));
       continue;
     }
 
     if (KeyHasSubKeys(registry_, key.get()) || KeyHasValues(registry_, key.get())) {
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
-      if (IsBlockOpen(token)) {
-        hr = ProcessBlock(token, key.get(), ScriptDirection::kUnregister, false);
-        if (Failed(hr)) return hr;
-        hr = NextToken(token);
-        if (Failed(hr)) return hr;
-      }
+      TALV_RETURN_IF_FAILED(rest(key.get(), false));
       if (KeyHasSubKeys(registry_, key.get())) {
         // The key stays; only a subkey bearing its own name goes.
         if (!IsProtectedKeyName(name)) DeleteKeyTree(registry_, key.get(), name);
@@ -581,43 +487,34 @@ HResult CRegistryScriptParser::UnregisterBlock(char16_t* token, RegKey parent, b
     } else {
       if (key.reset() != err::kSuccess) return hr::kDispException;
       if (!noRemove) (void)registry_.DeleteKey(parent, name);
-      hr = SkipAssignment(token);
-      if (Failed(hr)) return hr;
-      if (IsBlockOpen(token)) {
-        hr = ProcessBlock(token, parent, ScriptDirection::kUnregister, true);
-        if (Failed(hr)) return hr;
-        hr = NextToken(token);
-        if (Failed(hr)) return hr;
-      }
+      TALV_RETURN_IF_FAILED(rest(parent, true));
     }
   }
   return hr::kOk;
 }
 
 HResult CRegistryScriptParser::Interpret(const char16_t* expanded, ScriptDirection direction) {
-  if (buffers_ == nullptr) {
+  char16_t* token = static_cast<char16_t*>(buffers_.get());
+  if (token == nullptr) {
     constexpr std::size_t kUnits = 3 * kTokenUnits + kValueNameUnits + kTokenUnits / 2;
-    buffers_ = static_cast<char16_t*>(memory_.Allocate(kUnits * sizeof(char16_t)));
-    if (buffers_ == nullptr) return hr::kOutOfMemory;
-    typeToken_ = buffers_ + kTokenUnits;
+    if (!Allocate(buffers_, memory_, kUnits * sizeof(char16_t))) return hr::kOutOfMemory;
+    token = static_cast<char16_t*>(buffers_.get());
+    typeToken_ = token + kTokenUnits;
     valueToken_ = typeToken_ + kTokenUnits;
     valueName_ = valueToken_ + kTokenUnits;
     binary_ = reinterpret_cast<std::uint8_t*>(valueName_ + kValueNameUnits);
   }
-  char16_t* token = buffers_;
   cursor_ = expanded;
   depth_ = 0;
   SkipWhiteSpace();
   while (*cursor_ != 0) {
-    HResult hr = NextToken(token);
-    if (Failed(hr)) return hr;
+    TALV_RETURN_IF_FAILED(NextToken(token));
     RegKey root = RootKeyFromName(token);
     if (root == 0) return hr::kDispException;
-    hr = NextToken(token);
-    if (Failed(hr)) return hr;
+    TALV_RETURN_IF_FAILED(NextToken(token));
     if (token[0] != u'{') return hr::kDispException;
     const char16_t* sectionBody = cursor_;
-    hr = ProcessBlock(token, root, direction, false);
+    HResult hr = ProcessBlock(token, root, direction, false);
     if (Failed(hr)) {
       if (direction == ScriptDirection::kRegister) {
         // Take back what this section wrote so far; earlier sections stay.
@@ -635,7 +532,7 @@ HResult CRegistryScriptParser::Interpret(const char16_t* expanded, ScriptDirecti
 // --- CRegistryScript ------------------------------------------------------
 
 CRegistryScript::CRegistryScript(Registry& registry, System& system, ModuleResources& resources,
-                                 ScriptMemory& memory)
+                                 ByteAllocator& memory)
     : registry_(registry),
       system_(system),
       resources_(resources),
@@ -650,9 +547,8 @@ HResult CRegistryScript::RunScriptText(const char16_t* text, ScriptDirection dir
   CRegistryScriptParser parser(registry_, replacements_, memory_);
   parser.SetNumberConversion(varUI4FromStr_);
   char16_t* expanded = nullptr;
-  HResult hr = parser.PreprocessText(text, &expanded);
-  if (Failed(hr)) return hr;
-  hr = parser.Interpret(expanded, direction);
+  TALV_RETURN_IF_FAILED(parser.PreprocessText(text, &expanded));
+  HResult hr = parser.Interpret(expanded, direction);
   parser.FreeText(expanded);
   return hr;
 }
@@ -669,17 +565,17 @@ HResult CRegistryScript::RunScriptResource(const char16_t* modulePath, std::uint
 
   // The resource is 8-bit text of exactly its size, not always terminated:
   // run a terminated copy, which ends at the first NUL.
-  auto* text = static_cast<char*>(memory_.Allocate(static_cast<std::size_t>(size) + 1));
-  if (text == nullptr) return hr::kOutOfMemory;
-  ScopedBlock holdText(memory_, text);
+  OwnedBytes textBlock;
+  if (!Allocate(textBlock, memory_, static_cast<std::size_t>(size) + 1)) return hr::kOutOfMemory;
+  auto* text = static_cast<char*>(textBlock.get());
   if (size != 0) std::memcpy(text, data, size);
   text[size] = 0;
   std::size_t length = std::strlen(text);
   if (length >= 0x7FFFFFFFu) return hr::kOutOfMemory;  // beyond what the conversion can count
 
-  auto* wide = static_cast<char16_t*>(memory_.Allocate((length + 1) * sizeof(char16_t)));
-  if (wide == nullptr) return hr::kOutOfMemory;
-  ScopedBlock holdWide(memory_, wide);
+  OwnedBytes wideBlock;
+  if (!Allocate(wideBlock, memory_, (length + 1) * sizeof(char16_t))) return hr::kOutOfMemory;
+  auto* wide = static_cast<char16_t*>(wideBlock.get());
   if (system_.AnsiToWide(text, -1, wide, static_cast<int>(length + 1)) == 0) {
     WinError last = system_.GetLastError();
     return last != err::kSuccess ? HResultFromWin32(last) : hr::kFail;
@@ -692,7 +588,7 @@ HResult CRegistryScript::RunScriptResource(const char16_t* modulePath, std::uint
 
 HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle moduleInstance,
                             std::uint16_t resourceId, ScriptDirection direction,
-                            const ScriptReplacement* extra, ScriptMemory& memory) {
+                            const ScriptReplacement* extra, ByteAllocator& memory) {
   constexpr std::uint32_t kPathUnits = 260;
   CRegistryScript script(ports.registry, ports.system, ports.resources, memory);
 
@@ -722,12 +618,9 @@ HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle modul
   }
   module[m] = 0;
 
-  HResult hr = script.AddReplacement(u"Module", module);
-  if (Failed(hr)) return hr;
-  for (const ScriptReplacement* r = extra; r != nullptr && r->name != nullptr; ++r) {
-    hr = script.AddReplacement(r->name, r->value);
-    if (Failed(hr)) return hr;
-  }
+  TALV_RETURN_IF_FAILED(script.AddReplacement(u"Module", module));
+  for (const ScriptReplacement* r = extra; r != nullptr && r->name != nullptr; ++r)
+    TALV_RETURN_IF_FAILED(script.AddReplacement(r->name, r->value));
   // Held for the run; without the library or its export the own
   // conversion stands in.
   UniqueLibrary automation;

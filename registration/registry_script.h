@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "platform/library.h"
+#include "platform/memory.h"
 #include "platform/registry.h"
 #include "platform/resources.h"
 #include "platform/system.h"
@@ -26,25 +27,12 @@ namespace talv {
 
 enum class ScriptDirection { kRegister, kUnregister };
 
-// Memory for the interpreter's buffers. Allocate answers null when no
-// memory can be had (it never throws); the interpreter then gives
-// E_OUTOFMEMORY.
-class ScriptMemory {
- public:
-  virtual ~ScriptMemory() = default;
-  virtual void* Allocate(std::size_t bytes) = 0;
-  virtual void Release(void* block) = 0;
-};
-
-// The process heap (malloc/free).
-ScriptMemory& HeapScriptMemory();
-
 // The replacement variables of one run: an ordered list of (name, value)
 // pairs, each owning copies of both texts; room for 10 pairs at first,
 // doubled when full. Adding never looks for an existing name.
 class CReplacementMap {
  public:
-  explicit CReplacementMap(ScriptMemory& memory = HeapScriptMemory());
+  explicit CReplacementMap(ByteAllocator& memory = HeapAllocator());
   ~CReplacementMap();
   CReplacementMap(const CReplacementMap&) = delete;
   CReplacementMap& operator=(const CReplacementMap&) = delete;
@@ -60,11 +48,12 @@ class CReplacementMap {
 
  private:
   struct Pair {
-    char16_t* name;
-    char16_t* value;
+    OwnedBytes name;
+    OwnedBytes value;
   };
-  ScriptMemory& memory_;
-  Pair* pairs_ = nullptr;
+  Pair* pairs() const { return static_cast<Pair*>(pairs_.get()); }
+  ByteAllocator& memory_;
+  OwnedBytes pairs_;  // room for capacity_ pairs, the first count_ of them made
   std::size_t count_ = 0;
   std::size_t capacity_ = 0;
 };
@@ -91,8 +80,7 @@ class CRegistryScriptParser {
   static constexpr unsigned kMaxBlockDepth = 512;
 
   CRegistryScriptParser(Registry& registry, const CReplacementMap& replacements,
-                        ScriptMemory& memory = HeapScriptMemory());
-  ~CRegistryScriptParser();
+                        ByteAllocator& memory = HeapAllocator());
   CRegistryScriptParser(const CRegistryScriptParser&) = delete;
   CRegistryScriptParser& operator=(const CRegistryScriptParser&) = delete;
 
@@ -139,16 +127,28 @@ class CRegistryScriptParser {
   HResult UnregisterBlock(char16_t* token, RegKey parent, bool recovery);
   HResult SkipBlock(char16_t* token);
   HResult ReadValueName(char16_t* token);
+  // With "{" in hand: runs the block under `key` and reads the token after
+  // it; any other token is left in hand.
+  HResult NestedBlock(char16_t* token, RegKey key, ScriptDirection direction, bool recovery);
+  // The modifiers of a key entry, ["ForceRemove" | "Delete"] ["NoRemove"].
+  struct KeyModifiers {
+    bool forceRemove = false;
+    bool deleteOnly = false;
+    bool noRemove = false;
+  };
+  // Reads the modifiers from the token in hand and leaves the key name in
+  // `token`; an empty name or a path is DISP_E_EXCEPTION.
+  HResult ReadKeyName(char16_t* token, KeyModifiers* modifiers);
 
   Registry& registry_;
   const CReplacementMap& replacements_;
-  ScriptMemory& memory_;
+  ByteAllocator& memory_;
   VarUI4FromStrFn varUI4FromStr_ = nullptr;
   const char16_t* cursor_ = nullptr;
   unsigned depth_ = 0;
   // Working buffers of one Interpret: the current token, the type and value
   // tokens of an assignment, a value name, the bytes of a binary value.
-  char16_t* buffers_ = nullptr;
+  OwnedBytes buffers_;
   char16_t* typeToken_ = nullptr;
   char16_t* valueToken_ = nullptr;
   char16_t* valueName_ = nullptr;
@@ -159,7 +159,7 @@ class CRegistryScriptParser {
 class CRegistryScript {
  public:
   CRegistryScript(Registry& registry, System& system, ModuleResources& resources,
-                  ScriptMemory& memory = HeapScriptMemory());
+                  ByteAllocator& memory = HeapAllocator());
 
   // Adds a replacement variable; S_OK or E_OUTOFMEMORY.
   HResult AddReplacement(const char16_t* name, const char16_t* value);
@@ -179,7 +179,7 @@ class CRegistryScript {
   Registry& registry_;
   System& system_;
   ModuleResources& resources_;
-  ScriptMemory& memory_;
+  ByteAllocator& memory_;
   CReplacementMap replacements_;
   VarUI4FromStrFn varUI4FromStr_ = nullptr;
 };
@@ -209,6 +209,6 @@ struct ScriptReplacement {
 HResult ApplyRegistryScript(const RegistryScriptPorts& ports, ModuleHandle moduleInstance,
                             std::uint16_t resourceId, ScriptDirection direction,
                             const ScriptReplacement* extra = nullptr,
-                            ScriptMemory& memory = HeapScriptMemory());
+                            ByteAllocator& memory = HeapAllocator());
 
 }  // namespace talv

@@ -1,23 +1,6 @@
 #include "service/security_descriptor.h"
 
-#include <new>
-
 namespace talv {
-
-namespace {
-
-class NothrowHeap final : public ByteAllocator {
- public:
-  void* Allocate(std::size_t bytes) noexcept override { return ::operator new(bytes, std::nothrow); }
-  void Free(void* p) noexcept override { ::operator delete(p); }
-};
-
-}  // namespace
-
-ByteAllocator& HeapAllocator() {
-  static NothrowHeap heap;
-  return heap;
-}
 
 HResult ReadTokenSids(Security& security, TokenHandle token, TokenSids* out,
                       ByteAllocator& allocator) {

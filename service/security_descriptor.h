@@ -4,44 +4,13 @@
 // reads that yield those SIDs, and the process-wide COM security call.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "platform/com.h"
-#include "platform/owner.h"
+#include "platform/memory.h"
 #include "platform/security.h"
 
 namespace talv {
-
-// Where the descriptor and the SID copies get their bytes. The default is
-// the heap without exceptions; a null result is out of memory.
-class ByteAllocator {
- public:
-  virtual ~ByteAllocator() = default;
-  virtual void* Allocate(std::size_t bytes) noexcept = 0;
-  virtual void Free(void* p) noexcept = 0;
-};
-
-// The process heap through nothrow new.
-ByteAllocator& HeapAllocator();
-
-struct BytesTraits {
-  using Port = ByteAllocator;
-  using Value = void*;
-  static constexpr void* kNone = nullptr;
-  static void Close(ByteAllocator& allocator, void* p) { allocator.Free(p); }
-};
-// A buffer from a ByteAllocator, freed on every path out of a scope.
-using OwnedBytes = Owner<BytesTraits>;
-
-// Allocates `bytes` into `buffer` (the old buffer is freed first); false when
-// out of memory, and then the owner is empty.
-inline bool Allocate(OwnedBytes& buffer, ByteAllocator& allocator, std::size_t bytes) {
-  buffer.reset();
-  void* p = allocator.Allocate(bytes);
-  if (p != nullptr) buffer.adopt(allocator, p);
-  return p != nullptr;
-}
 
 // Copies of a token's user SID and primary-group SID.
 struct TokenSids {

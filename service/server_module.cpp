@@ -36,9 +36,10 @@ HResult CServerModule::RegisterClassFactories(std::uint32_t context, std::uint32
     status = e->getClassObject(e->createInstance, com::kIidIUnknown, &obtained);
     if (com::Succeeded(status)) {
       auto* factory = static_cast<ComUnknown*>(obtained);
+      UniqueUnknown reference;  // the runtime takes its own
+      if (factory != nullptr) reference.adopt(*factory, factory);
       status = com_->CoRegisterClassObject(*e->clsid, factory, context, flags,
                                            &e->registrationCookie);
-      if (factory != nullptr) factory->Release();
     }
   }
   return status;

@@ -63,7 +63,7 @@ TEST(CategoriesContract, CategoriesAreAddedAndRemovedOneByOne) {
     EXPECT_EQ(manager->UnRegisterClassImplCategories(kTestClass, kTestCategory), hr::kOk)
         << "a category the class does not have";
   });
-  DeleteTree(CurrentEnv().registry(), reg::kClassesRoot,
+  DeleteKeyTree(CurrentEnv().registry(), reg::kClassesRoot,
              u"CLSID\\{6A1C7E56-3B94-4D0F-9E21-5C8A7D3F0B16}");
 }
 

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 #include "platform/resources.h"
 #include "platform/typelib.h"
+#include "registration/registry_script.h"  // DeleteKeyTree clears what a suite leaves
 
 namespace talv::contract {
 
@@ -107,8 +108,5 @@ class ScratchKey {
   std::u16string path_;
   RegKey key_ = 0;
 };
-
-// Deletes a key and everything below it through the port.
-WinError DeleteTree(Registry& r, RegKey parent, const std::u16string& sub);
 
 }  // namespace talv::contract

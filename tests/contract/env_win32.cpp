@@ -109,7 +109,7 @@ class Win32Env final : public Env {
     }
     service.reset();
     manager.reset();
-    DeleteTree(registry_, reg::kLocalMachine, kFakeServiceKeys + name);
+    DeleteKeyTree(registry_, reg::kLocalMachine, (kFakeServiceKeys + name).c_str());
   }
 
   std::u16string ServiceImagePath() override { return DoublesDir() + u"\\fake_service.exe"; }

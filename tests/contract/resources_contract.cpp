@@ -133,12 +133,12 @@ class CarriedScriptContract : public ResourcesContract {
   void SetUp() override {
     ResourcesContract::SetUp();
     openBefore_ = CurrentEnv().OpenRegistryKeys();
-    DeleteTree(r(), reg::kClassesRoot, kIdentity);
-    DeleteTree(r(), reg::kClassesRoot, kExe);
+    DeleteKeyTree(r(), reg::kClassesRoot, kIdentity);
+    DeleteKeyTree(r(), reg::kClassesRoot, kExe);
   }
   void TearDown() override {
-    DeleteTree(r(), reg::kClassesRoot, kIdentity);
-    DeleteTree(r(), reg::kClassesRoot, kExe);
+    DeleteKeyTree(r(), reg::kClassesRoot, kIdentity);
+    DeleteKeyTree(r(), reg::kClassesRoot, kExe);
     EXPECT_EQ(CurrentEnv().OpenRegistryKeys(), openBefore_);
     ResourcesContract::TearDown();
   }

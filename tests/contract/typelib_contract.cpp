@@ -16,13 +16,13 @@ namespace {
 class TypeLibContract : public ::testing::Test {
  protected:
   void SetUp() override {
-    DeleteTree(reg(), reg::kClassesRoot, kContractLibKey);
+    DeleteKeyTree(reg(), reg::kClassesRoot, kContractLibKey);
     librariesBefore_ = CurrentEnv().LoadedTypeLibraries();
     referencesBefore_ = CurrentEnv().LoadedLibraryReferences();
     path_ = CurrentEnv().ContractTypeLibraryPath();
   }
   void TearDown() override {
-    DeleteTree(reg(), reg::kClassesRoot, kContractLibKey);
+    DeleteKeyTree(reg(), reg::kClassesRoot, kContractLibKey);
     EXPECT_EQ(CurrentEnv().LoadedTypeLibraries(), librariesBefore_);
     EXPECT_EQ(CurrentEnv().LoadedLibraryReferences(), referencesBefore_);
   }

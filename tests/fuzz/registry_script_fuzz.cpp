@@ -63,15 +63,15 @@ class FuzzSystem final : public System {
 
 // Heap memory whose n-th allocation fails; checks that every block is
 // given back.
-class FuzzMemory final : public ScriptMemory {
+class FuzzMemory final : public ByteAllocator {
  public:
   explicit FuzzMemory(unsigned failAt) : failAt_(failAt) {}
-  void* Allocate(std::size_t bytes) override {
+  void* Allocate(std::size_t bytes) noexcept override {
     if (++calls_ == failAt_) return nullptr;
     ++live_;
     return std::malloc(bytes == 0 ? 1 : bytes);
   }
-  void Release(void* block) override {
+  void Free(void* block) noexcept override {
     --live_;
     std::free(block);
   }

@@ -27,15 +27,15 @@ inline constexpr char16_t kExeKey[] = u"AppID\\TALVMON.EXE";
 inline constexpr char16_t kAppId[] = u"{6A1C7E52-3B94-4D0F-9E21-5C8A7D3F0B16}";
 
 // Heap memory that counts its live blocks and can fail chosen allocations.
-class CountingMemory final : public ScriptMemory {
+class CountingMemory final : public ByteAllocator {
  public:
-  void* Allocate(std::size_t bytes) override {
+  void* Allocate(std::size_t bytes) noexcept override {
     ++calls_;
     if (calls_ == failAt_ || (failFrom_ != 0 && calls_ >= failFrom_)) return nullptr;
     ++live_;
     return std::malloc(bytes == 0 ? 1 : bytes);
   }
-  void Release(void* block) override {
+  void Free(void* block) noexcept override {
     --live_;
     std::free(block);
   }
