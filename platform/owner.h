@@ -27,8 +27,13 @@ class Owner {
   Owner(const Owner&) = delete;
   Owner& operator=(const Owner&) = delete;
   Owner(Owner&& o) noexcept : port_(o.port_), value_(o.release()) {}
+  // Takes what `o` holds (nothing, when it is empty); what this held is closed.
   Owner& operator=(Owner&& o) noexcept {
-    if (this != &o) adopt(*o.port_, o.release());
+    if (this != &o) {
+      reset();
+      port_ = o.port_;
+      value_ = o.release();
+    }
     return *this;
   }
   ~Owner() { reset(); }
