@@ -1,12 +1,8 @@
-// How a stand-in Windows service behaves. The simulated service manager
-// follows it directly; under Wine, fake_service.exe (tests/doubles) reads it
-// from the registry, where the contract tests and the scenario scripts write
-// it, through the value and state names below. Nothing here includes a
-// system header: the fake service includes it beside <windows.h> (through
-// windows_fence.h, which undoes the macros that would rename the ports).
+// How a stand-in Windows service behaves: the simulated services follow it,
+// and fake_service.exe (tests/doubles) reads it under Wine from the registry
+// values named here. No system header: the fake service includes it beside
+// <windows.h> (through windows_fence.h, which undoes the renaming macros).
 #pragma once
-
-#include <cstdint>
 
 #include "platform/scm.h"
 #include "platform/text.h"
@@ -26,10 +22,9 @@ struct ServiceBehaviour {
   std::uint32_t stopDelayMs = 0;
   // false: it does not accept the stop control (ControlService: 1052).
   bool acceptStop = true;
-  // The simulator's alone (the fake service ignores them, so the contract
-  // tests leave them be): after an accepted stop it answers this many status
-  // queries with stop-pending; non-zero `refuseStop`: its handler refuses
-  // the stop control with this error.
+  // The simulator's alone (the fake service ignores them): after an accepted
+  // stop it answers this many status queries with stop-pending; non-zero
+  // `refuseStop`: its handler refuses the stop control with this error.
   unsigned stopPendingQueries = 0;
   WinError refuseStop = 0;
 };
@@ -46,7 +41,8 @@ inline constexpr char16_t kStopDelayValue[] = u"StopDelayMs";
 // not accept the stop control, and is not recorded as a stop request.
 inline constexpr std::uint32_t kControlEndAnyway = 200;
 
-// The states the fake service settles in, by name; the first is the default.
+// The states the fake service settles in, by name; the first is the default
+// for any other state or name. Names compare without regard to case.
 struct NamedState {
   std::uint32_t state;
   const char16_t* name;
@@ -55,14 +51,11 @@ inline constexpr NamedState kNamedStates[] = {
     {svc::kRunning, u"running"}, {svc::kPaused, u"paused"}, {svc::kStartPending, u"startpending"}};
 
 inline const char16_t* StateName(std::uint32_t state) {
-  for (const NamedState& s : kNamedStates)
-    if (s.state == state) return s.name;
+  for (const NamedState& s : kNamedStates) if (s.state == state) return s.name;
   return kNamedStates[0].name;
 }
-// Names compare without regard to case.
 inline std::uint32_t StateNamed(const char16_t* name) {
-  for (const NamedState& s : kNamedStates)
-    if (SameName(name, s.name)) return s.state;
+  for (const NamedState& s : kNamedStates) if (SameName(name, s.name)) return s.state;
   return kNamedStates[0].state;
 }
 

@@ -18,8 +18,7 @@ using sim::kControlEndAnyway;
 using talv::win32::W;
 
 std::wstring g_name;
-// What the simulated services do, less what only the simulator can
-// (stopPendingQueries, refuseStop).
+// As the simulated services have it, less what only the simulator honours.
 sim::ServiceBehaviour g_behaviour;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status{};
