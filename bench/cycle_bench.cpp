@@ -180,8 +180,8 @@ class CycleWorld {
   std::size_t events() const { return sim_.eventLog.Events().size(); }
 
  private:
-  static sim::SimServiceBehaviour Stopped() {
-    sim::SimServiceBehaviour b;
+  static sim::ServiceBehaviour Stopped() {
+    sim::ServiceBehaviour b;
     b.state = svc::kStopped;
     return b;
   }
@@ -244,7 +244,7 @@ void BM_ExchangeCheck(benchmark::State& state, bool firstRunning) {
   ClusterApiBinding cluster{sim.libraries, sim.system};
   CStoreDiskMonitor monitor(platform, reporter, cluster);
   for (std::size_t i = 0; i < 14; ++i) {
-    sim::SimServiceBehaviour b;
+    sim::ServiceBehaviour b;
     b.state = firstRunning && i == 0 ? svc::kRunning : svc::kStopped;
     sim.scm.InstallService(CStoreDiskMonitor::kExchangeServiceOrder[i], b);
   }

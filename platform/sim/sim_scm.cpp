@@ -29,7 +29,7 @@ std::vector<std::u16string> SplitMultiString(const char16_t* list) {
 
 struct SimServiceManager::Service {
   SimServiceConfig config;
-  SimServiceBehaviour behaviour;
+  ServiceBehaviour behaviour;
   std::uint32_t state = svc::kStopped;
   bool markedForDelete = false;
   unsigned queries = 0;
@@ -95,11 +95,11 @@ ServiceStatus SimServiceManager::StatusOf(const Service& s) const {
   switch (s.state) {
     case svc::kRunning:
     case svc::kStartPending:
-      st.dwControlsAccepted = s.behaviour.acceptsStop ? svc::kAcceptStop : 0;
+      st.dwControlsAccepted = s.behaviour.acceptStop ? svc::kAcceptStop : 0;
       break;
     case svc::kPaused:
       st.dwControlsAccepted =
-          (s.behaviour.acceptsStop ? svc::kAcceptStop : 0) | kAcceptPauseContinue;
+          (s.behaviour.acceptStop ? svc::kAcceptStop : 0) | kAcceptPauseContinue;
       break;
     default:
       st.dwControlsAccepted = 0;
@@ -171,7 +171,7 @@ WinError SimServiceManager::Control(ScHandle service, std::uint32_t control,
       result = err::kServiceNotActive;
     } else if (s.state == svc::kStopPending) {
       result = err::kServiceCannotAcceptCtrl;
-    } else if (!s.behaviour.acceptsStop) {
+    } else if (!s.behaviour.acceptStop) {
       result = err::kInvalidServiceControl;
     } else if (s.behaviour.refuseStop != 0) {
       result = s.behaviour.refuseStop;
@@ -361,7 +361,7 @@ WinError SimServiceManager::SetStatus(StatusHandle handle, const ServiceStatus& 
 // --- test side -----------------------------------------------------------
 
 void SimServiceManager::InstallService(std::u16string_view name,
-                                       const SimServiceBehaviour& behaviour) {
+                                       const ServiceBehaviour& behaviour) {
   std::lock_guard<std::mutex> lock(mutex_);
   auto s = std::make_shared<Service>();
   s->config.name = std::u16string(name);
@@ -402,7 +402,7 @@ void SimServiceManager::SetState(std::u16string_view name, std::uint32_t state) 
 }
 
 void SimServiceManager::SetBehaviour(std::u16string_view name,
-                                     const SimServiceBehaviour& behaviour) {
+                                     const ServiceBehaviour& behaviour) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (auto s = FindService(name)) s->behaviour = behaviour;
 }

@@ -21,29 +21,12 @@
 
 #include "platform/scm.h"
 #include "platform/sim/faults.h"
+#include "platform/sim/service_behaviour.h"
 #include "platform/sim/sim_clock.h"
 
 namespace talv::sim {
 
 class SimRegistry;
-
-// How an installed service behaves.
-struct SimServiceBehaviour {
-  // The state it is in once installed or started (kStopped: installed but
-  // not running; starting it makes it run).
-  std::uint32_t state = svc::kRunning;
-  // The wait hint it reports while stop-pending.
-  std::uint32_t waitHint = 0;
-  // After an accepted stop it answers this many status queries with
-  // stop-pending, and stays stop-pending for at least `stopDelayMs` of
-  // virtual time; with both 0 it is stopped at once.
-  unsigned stopPendingQueries = 0;
-  std::uint64_t stopDelayMs = 0;
-  // false: it does not accept the stop control (ControlService: 1052).
-  bool acceptsStop = true;
-  // Non-zero: its handler refuses the stop control with this error.
-  WinError refuseStop = 0;
-};
 
 // What CreateService was given, kept for the test.
 struct SimServiceConfig {
@@ -116,14 +99,14 @@ class SimServiceManager final : public ServiceManager {
   FaultPlan<Op>& faults() { return faults_; }
   // Installs (or replaces) a service with a behaviour, in the behaviour's
   // state. Names compare without regard to case, as the SCM's do.
-  void InstallService(std::u16string_view name, const SimServiceBehaviour& behaviour = {});
+  void InstallService(std::u16string_view name, const ServiceBehaviour& behaviour = {});
   // Removes a service at once (open handles keep answering for it).
   void RemoveService(std::u16string_view name);
   bool IsInstalled(std::u16string_view name) const;
   // The service's current state (0 when not installed); not a status query.
   std::uint32_t State(std::u16string_view name) const;
   void SetState(std::u16string_view name, std::uint32_t state);
-  void SetBehaviour(std::u16string_view name, const SimServiceBehaviour& behaviour);
+  void SetBehaviour(std::u16string_view name, const ServiceBehaviour& behaviour);
   // Status queries answered for the service so far.
   unsigned QueryCount(std::u16string_view name) const;
   // Every stop control that reached a service, in order.

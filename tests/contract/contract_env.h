@@ -8,21 +8,11 @@
 
 #include "platform/platform.h"
 #include "platform/resources.h"
+#include "platform/sim/service_behaviour.h"
 #include "platform/typelib.h"
 #include "registration/registry_script.h"  // DeleteKeyTree clears what a suite leaves
 
 namespace talv::contract {
-
-// How a test service behaves, as both environments can make one: the
-// simulator directly, Wine through the fake service program.
-struct TestServiceBehaviour {
-  // The state it settles in once started: running, paused or start-pending.
-  std::uint32_t state = svc::kRunning;
-  bool acceptStop = true;
-  // The wait hint it reports while stop-pending, and how long it stays so.
-  std::uint32_t waitHint = 0;
-  std::uint32_t stopDelayMs = 0;
-};
 
 class Env {
  public:
@@ -41,8 +31,11 @@ class Env {
   virtual long OpenEventSources() = 0;
   // Installs a service under `name` with the behaviour, starts it and waits
   // until it has settled in the behaviour's state; 0 or the failing error.
+  // The simulator makes it directly, Wine through the fake service, so a
+  // suite leaves the simulator's own fields (stopPendingQueries, refuseStop)
+  // alone.
   virtual WinError InstallTestService(const std::u16string& name,
-                                      const TestServiceBehaviour& behaviour) = 0;
+                                      const sim::ServiceBehaviour& behaviour) = 0;
   // Ends and removes a service that InstallTestService made.
   virtual void RemoveTestService(const std::u16string& name) = 0;
   // An existing program a service created by a test can point at.

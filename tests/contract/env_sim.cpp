@@ -48,13 +48,8 @@ class SimEnv final : public Env {
   Console& console() override { return console_; }
   long OpenScHandles() override { return static_cast<long>(scm_.OpenHandleCount()); }
   long OpenEventSources() override { return static_cast<long>(eventLog_.OpenSourceCount()); }
-  WinError InstallTestService(const std::u16string& name, const TestServiceBehaviour& b) override {
-    sim::SimServiceBehaviour behaviour;
-    behaviour.state = b.state;
-    behaviour.acceptsStop = b.acceptStop;
-    behaviour.waitHint = b.waitHint;
-    behaviour.stopDelayMs = b.stopDelayMs;
-    scm_.InstallService(name, behaviour);
+  WinError InstallTestService(const std::u16string& name, const sim::ServiceBehaviour& b) override {
+    scm_.InstallService(name, b);
     return err::kSuccess;
   }
   void RemoveTestService(const std::u16string& name) override { scm_.RemoveService(name); }

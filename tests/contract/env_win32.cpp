@@ -19,14 +19,9 @@ namespace talv::contract {
 
 namespace {
 
-// Where the fake service keeps its behaviour and what it records.
-const std::u16string kFakeServiceKeys = u"Software\\TalvTestDoubles\\Services\\";
-// The fake service reads them in the 64-bit registry view whatever its
-// build (KEY_WOW64_64KEY), so a 32-bit test program writes them there too.
+// The fake service reads its behaviour in the 64-bit registry view whatever
+// its build (KEY_WOW64_64KEY), so a 32-bit test program writes it there too.
 constexpr std::uint32_t kDoublesView = 0x0100;
-// The fake service's private control for ending it when it does not take
-// the stop control (see tests/doubles/README.md).
-constexpr std::uint32_t kControlEndAnyway = 200;
 
 // The test programs live in <build>/tests, the doubles in <build>/doubles.
 std::u16string DoublesDir() {
@@ -38,17 +33,6 @@ std::u16string DoublesDir() {
   path = cut == std::string::npos ? std::string(".") : path.substr(0, cut);
   path += "\\..\\doubles";
   return std::u16string(path.begin(), path.end());
-}
-
-const char16_t* StateName(std::uint32_t state) {
-  switch (state) {
-    case svc::kPaused:
-      return u"paused";
-    case svc::kStartPending:
-      return u"startpending";
-    default:
-      return u"running";
-  }
 }
 
 class Win32Env final : public Env {
@@ -63,7 +47,7 @@ class Win32Env final : public Env {
   long OpenScHandles() override { return -1; }
   long OpenEventSources() override { return -1; }
 
-  WinError InstallTestService(const std::u16string& name, const TestServiceBehaviour& b) override {
+  WinError InstallTestService(const std::u16string& name, const sim::ServiceBehaviour& b) override {
     RemoveTestService(name);
     if (WinError e = WriteBehaviour(name, b)) return e;
     UniqueScHandle manager;
@@ -97,7 +81,7 @@ class Win32Env final : public Env {
       if (scm_.QueryStatus(service.get(), &st) == err::kSuccess &&
           st.dwCurrentState != svc::kStopped) {
         if (scm_.Control(service.get(), svc::kControlStop, &st) != err::kSuccess)
-          scm_.Control(service.get(), kControlEndAnyway, &st);
+          scm_.Control(service.get(), sim::kControlEndAnyway, &st);
         for (int i = 0; i < 300; ++i) {
           if (scm_.QueryStatus(service.get(), &st) != err::kSuccess ||
               st.dwCurrentState == svc::kStopped)
@@ -109,7 +93,7 @@ class Win32Env final : public Env {
     }
     service.reset();
     manager.reset();
-    DeleteKeyTree(registry_, reg::kLocalMachine, (kFakeServiceKeys + name).c_str());
+    DeleteKeyTree(registry_, reg::kLocalMachine, (sim::kBehaviourKeys + name).c_str());
   }
 
   std::u16string ServiceImagePath() override { return DoublesDir() + u"\\fake_service.exe"; }
@@ -151,18 +135,18 @@ class Win32Env final : public Env {
   }
 
  private:
-  WinError WriteBehaviour(const std::u16string& name, const TestServiceBehaviour& b) {
+  WinError WriteBehaviour(const std::u16string& name, const sim::ServiceBehaviour& b) {
     UniqueKey key;
-    std::u16string path = kFakeServiceKeys + name;
+    std::u16string path = sim::kBehaviourKeys + name;
     if (WinError e = Create(key, registry_, reg::kLocalMachine, path.c_str(), reg::kAllAccess | kDoublesView))
       return e;
     std::uint32_t accept = b.acceptStop ? 1 : 0;
-    std::u16string state = StateName(b.state);
-    WinError e = registry_.SetValue(key.get(), u"StopDelayMs", reg::kDword, &b.stopDelayMs, 4);
-    if (!e) e = registry_.SetValue(key.get(), u"WaitHint", reg::kDword, &b.waitHint, 4);
-    if (!e) e = registry_.SetValue(key.get(), u"AcceptStop", reg::kDword, &accept, 4);
+    std::u16string state = sim::StateName(b.state);
+    WinError e = registry_.SetValue(key.get(), sim::kStopDelayValue, reg::kDword, &b.stopDelayMs, 4);
+    if (!e) e = registry_.SetValue(key.get(), sim::kWaitHintValue, reg::kDword, &b.waitHint, 4);
+    if (!e) e = registry_.SetValue(key.get(), sim::kAcceptStopValue, reg::kDword, &accept, 4);
     if (!e)
-      e = registry_.SetValue(key.get(), u"State", reg::kSz, state.c_str(),
+      e = registry_.SetValue(key.get(), sim::kStateValue, reg::kSz, state.c_str(),
                              static_cast<std::uint32_t>((state.size() + 1) * 2));
     return e;
   }

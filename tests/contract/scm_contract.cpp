@@ -28,7 +28,7 @@ class ScmContract : public ::testing::Test {
   ServiceManager& scm() { return CurrentEnv().scm(); }
 
   // A service named after the test, started with `b`, opened with 0x34.
-  void Install(const TestServiceBehaviour& b, std::uint32_t access = kClientAccess) {
+  void Install(const sim::ServiceBehaviour& b, std::uint32_t access = kClientAccess) {
     name_ = u"TalvContract" + TestName();
     installed_.push_back(name_);
     ASSERT_EQ(CurrentEnv().InstallTestService(name_, b), 0u);
@@ -76,7 +76,7 @@ TEST_F(ScmContract, RunningServiceReportsRunningAndAcceptsStop) {
 }
 
 TEST_F(ScmContract, AcceptedStopIsPendingWithItsWaitHintThenPollingReachesStopped) {
-  TestServiceBehaviour b;
+  sim::ServiceBehaviour b;
   b.waitHint = 300;
   b.stopDelayMs = 1500;
   Install(b);
@@ -111,7 +111,7 @@ TEST_F(ScmContract, StopOfAStoppedServiceGives1062) {
 }
 
 TEST_F(ScmContract, ServiceNotAcceptingStopGives1052AndKeepsRunning) {
-  TestServiceBehaviour b;
+  sim::ServiceBehaviour b;
   b.acceptStop = false;
   Install(b);
   EXPECT_EQ(Query().dwControlsAccepted & svc::kAcceptStop, 0u);
@@ -124,7 +124,7 @@ TEST_F(ScmContract, ServiceNotAcceptingStopGives1052AndKeepsRunning) {
 }
 
 TEST_F(ScmContract, PausedServiceReportsPaused) {
-  TestServiceBehaviour b;
+  sim::ServiceBehaviour b;
   b.state = svc::kPaused;
   Install(b);
   EXPECT_EQ(Query().dwCurrentState, svc::kPaused);
@@ -134,7 +134,7 @@ TEST_F(ScmContract, PausedServiceReportsPaused) {
 }
 
 TEST_F(ScmContract, StartPendingServiceReportsStartPending) {
-  TestServiceBehaviour b;
+  sim::ServiceBehaviour b;
   b.state = svc::kStartPending;
   Install(b);
   EXPECT_EQ(Query().dwCurrentState, svc::kStartPending);

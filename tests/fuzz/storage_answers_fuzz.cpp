@@ -56,7 +56,7 @@ struct World {
   std::unique_ptr<CStoreDiskMonitor> monitor;
 
   World(ProcAddress list, ProcAddress info) {
-    sim::SimServiceBehaviour stopped;
+    sim::ServiceBehaviour stopped;
     stopped.state = svc::kStopped;
     sim.scm.InstallService(zv::kDriverService, stopped);
     sim.libraries.DefineLibrary(u"zvapi.dll", {{"ZVListResource", list}, {"ZVGetResourceInfo", info}});

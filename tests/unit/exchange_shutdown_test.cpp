@@ -18,13 +18,13 @@ class ExchangeShutdownTest : public MonitorWorld {
     for (const auto& r : sim.scm.StopRequests()) out.push_back(r.service);
     return out;
   }
-  static sim::SimServiceBehaviour State(std::uint32_t state) {
-    sim::SimServiceBehaviour b;
+  static sim::ServiceBehaviour State(std::uint32_t state) {
+    sim::ServiceBehaviour b;
     b.state = state;
     return b;
   }
-  static sim::SimServiceBehaviour NeverStops(std::uint32_t waitHint) {
-    sim::SimServiceBehaviour b;
+  static sim::ServiceBehaviour NeverStops(std::uint32_t waitHint) {
+    sim::ServiceBehaviour b;
     b.waitHint = waitHint;
     b.stopPendingQueries = 1000;
     return b;
@@ -75,7 +75,7 @@ TEST_F(ExchangeShutdownTest, PausedServicesAreStoppedPendingOnesCountAsRunningBu
                                   svc::kPausePending};
   for (std::uint32_t state : states) {
     sim::SimServiceManager& scm = sim.scm;
-    sim::SimServiceBehaviour b = State(state);
+    sim::ServiceBehaviour b = State(state);
     b.waitHint = 2000;
     b.stopPendingQueries = 1;
     scm.InstallService(u"MSExchangeKMS", b);
@@ -123,7 +123,7 @@ TEST_F(ExchangeShutdownTest, StandAloneShutdownStopsAllFourteenInOrderEndingWith
 }
 
 TEST_F(ExchangeShutdownTest, EachStopIsPolledWithTheReportedWaitHint) {
-  sim::SimServiceBehaviour b;
+  sim::ServiceBehaviour b;
   b.waitHint = 1500;
   b.stopPendingQueries = 3;
   RunExchange(u"MSExchangeIS", b);
@@ -190,7 +190,7 @@ TEST_F(ExchangeShutdownTest, PlatformErrorsArePassedOnUnchanged) {
   sim.scm.faults().FailNext(Op::Control, err::kServiceDoesNotExist);
   EXPECT_EQ(monitor->StopExchangeService(u"MSExchangeIS"), err::kServiceDoesNotExist);
   // A status query failing while polling.
-  sim::SimServiceBehaviour slow = NeverStops(10);
+  sim::ServiceBehaviour slow = NeverStops(10);
   sim.scm.SetBehaviour(u"MSExchangeIS", slow);
   sim.scm.faults().FailNth(Op::QueryStatus, 3, err::kInvalidHandle);
   EXPECT_EQ(monitor->StopExchangeService(u"MSExchangeIS"), err::kInvalidHandle);
@@ -198,9 +198,9 @@ TEST_F(ExchangeShutdownTest, PlatformErrorsArePassedOnUnchanged) {
 }
 
 TEST_F(ExchangeShutdownTest, RefusedStopsAreReportedInHexAndTheSequenceGoesOn) {
-  sim::SimServiceBehaviour refuses;
-  refuses.acceptsStop = false;
-  sim::SimServiceBehaviour dependents;
+  sim::ServiceBehaviour refuses;
+  refuses.acceptStop = false;
+  sim::ServiceBehaviour dependents;
   dependents.refuseStop = err::kDependentServicesRunning;
   RunExchange(u"MSExchangeFB", refuses);
   RunExchange(u"MSExchangeIS", dependents);
@@ -217,8 +217,8 @@ TEST_F(ExchangeShutdownTest, RefusedStopsAreReportedInHexAndTheSequenceGoesOn) {
 }
 
 TEST_F(ExchangeShutdownTest, TheEndIsWrittenEvenWhenEveryStopFailed) {
-  sim::SimServiceBehaviour refuses;
-  refuses.acceptsStop = false;
+  sim::ServiceBehaviour refuses;
+  refuses.acceptStop = false;
   for (const char16_t* name : CStoreDiskMonitor::kExchangeServiceOrder) RunExchange(name, refuses);
   EXPECT_EQ(monitor->ShutdownExchange(), err::kInvalidServiceControl);
   std::vector<std::u16string> expected{kStarts};

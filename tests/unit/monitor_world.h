@@ -145,14 +145,14 @@ class MonitorWorld : public ::testing::Test {
   void DefineClusterLibrary(const std::vector<std::string>& missing = {}) {
     sim.libraries.DefineLibrary(u"clusapi.dll", FakeCluster::Exports(missing));
   }
-  static sim::SimServiceBehaviour SimStopped() {
-    sim::SimServiceBehaviour b;
+  static sim::ServiceBehaviour SimStopped() {
+    sim::ServiceBehaviour b;
     b.state = svc::kStopped;
     return b;
   }
-  static sim::SimServiceBehaviour Running() { return sim::SimServiceBehaviour{}; }
+  static sim::ServiceBehaviour Running() { return sim::ServiceBehaviour{}; }
   void RunExchange(std::u16string_view name = u"MSExchangeIS",
-                   const sim::SimServiceBehaviour& b = Running()) {
+                   const sim::ServiceBehaviour& b = Running()) {
     sim.scm.InstallService(name, b);
   }
 

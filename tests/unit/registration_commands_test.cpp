@@ -161,13 +161,13 @@ TEST_F(RegistrationTest, AServiceManagerThatCannotBeOpenedIsNotNothingInstalled)
 TEST_F(RegistrationTest, ServiceOverARunningServiceWaitsForItAndKeepsItsSettings) {
   const std::uint8_t binary[] = {0, 1, 2, 0xFF};
   struct Case {
-    std::uint64_t stopMs;  // how long the old service takes to end
+    std::uint32_t stopMs;  // how long the old service takes to end
     bool created;
   } cases[] = {{0, true}, {5000, true}, {29000, true}, {31000, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.stopMs);
     ASSERT_EQ(host.RegisterProgram(true, true), 0u);
-    sim::SimServiceBehaviour running;
+    sim::ServiceBehaviour running;
     running.stopDelayMs = c.stopMs;
     sim.scm.SetBehaviour(u"TALVMON", running);
     sim.scm.SetState(u"TALVMON", svc::kRunning);

@@ -49,7 +49,7 @@ class SimScmTest : public ::testing::Test {
 };
 
 TEST_F(SimScmTest, StopPendingForNQueriesWithTheWaitHintThenStopped) {
-  SimServiceBehaviour b;
+  ServiceBehaviour b;
   b.waitHint = 250;
   b.stopPendingQueries = 3;
   scm.InstallService(u"MSExchangeIS", b);
@@ -77,7 +77,7 @@ TEST_F(SimScmTest, StopPendingForNQueriesWithTheWaitHintThenStopped) {
 
 TEST_F(SimScmTest, NoPendingQueriesStopsAtOnceAndDelayFollowsTheVirtualClock) {
   scm.InstallService(u"Quick");
-  SimServiceBehaviour slow;
+  ServiceBehaviour slow;
   slow.stopDelayMs = 5000;
   scm.InstallService(u"Slow", slow);
   Open(u"Quick");
@@ -95,13 +95,13 @@ TEST_F(SimScmTest, NoPendingQueriesStopsAtOnceAndDelayFollowsTheVirtualClock) {
 }
 
 TEST_F(SimScmTest, RefusedAndUnacceptedStopsAndStoppedServices) {
-  SimServiceBehaviour refusing;
+  ServiceBehaviour refusing;
   refusing.refuseStop = 1051;
   scm.InstallService(u"Refusing", refusing);
-  SimServiceBehaviour deaf;
-  deaf.acceptsStop = false;
+  ServiceBehaviour deaf;
+  deaf.acceptStop = false;
   scm.InstallService(u"Deaf", deaf);
-  SimServiceBehaviour stopped;
+  ServiceBehaviour stopped;
   stopped.state = svc::kStopped;
   scm.InstallService(u"Idle", stopped);
 
@@ -128,10 +128,10 @@ TEST_F(SimScmTest, RefusedAndUnacceptedStopsAndStoppedServices) {
 }
 
 TEST_F(SimScmTest, StartPendingAndPausedServicesReportTheirStates) {
-  SimServiceBehaviour starting;
+  ServiceBehaviour starting;
   starting.state = svc::kStartPending;
   scm.InstallService(u"Starting", starting);
-  SimServiceBehaviour paused;
+  ServiceBehaviour paused;
   paused.state = svc::kPaused;
   scm.InstallService(u"Paused", paused);
   Open(u"Starting");

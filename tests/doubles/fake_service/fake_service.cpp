@@ -2,30 +2,24 @@
 // was installed with and takes its behaviour from
 // HKLM\Software\TalvTestDoubles\Services\<name> (see tests/doubles/README.md).
 // Every stop request it receives is recorded under the same key.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
-#include <shellapi.h>
 #include <wchar.h>
 
 #include <string>
 
+#include "platform/sim/service_behaviour.h"
+#include "platform/win32/windows_fence.h"
+
+#include <shellapi.h>  // CommandLineToArgvW, which WIN32_LEAN_AND_MEAN leaves out
+
 namespace {
 
-// A private control a test bed may send to end a service that does not
-// accept the stop control. Not recorded as a stop request.
-constexpr DWORD kControlEndAnyway = 200;
-
-struct Behaviour {
-  DWORD stopDelayMs = 0;
-  DWORD waitHint = 0;
-  DWORD acceptStop = 1;
-  std::wstring state = L"running";
-};
+namespace sim = talv::sim;
+using sim::kControlEndAnyway;
+using talv::win32::W;
 
 std::wstring g_name;
-Behaviour g_behaviour;
+// As the simulated services have it, less what only the simulator honours.
+sim::ServiceBehaviour g_behaviour;
 SERVICE_STATUS_HANDLE g_statusHandle = nullptr;
 SERVICE_STATUS g_status{};
 CRITICAL_SECTION g_statusLock;
@@ -35,7 +29,7 @@ HANDLE g_stopEvent = nullptr;
 // reg.exe wrote.
 const REGSAM kView = KEY_WOW64_64KEY;
 
-std::wstring KeyPath() { return L"Software\\TalvTestDoubles\\Services\\" + g_name; }
+std::wstring KeyPath() { return W(sim::kBehaviourKeys) + g_name; }
 
 DWORD ReadDword(HKEY key, const wchar_t* name, DWORD fallback) {
   DWORD v = 0, size = sizeof v, type = 0;
@@ -46,23 +40,22 @@ DWORD ReadDword(HKEY key, const wchar_t* name, DWORD fallback) {
   return v;
 }
 
-Behaviour ReadBehaviour() {
-  Behaviour b;
+sim::ServiceBehaviour ReadBehaviour() {
+  sim::ServiceBehaviour b;
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyPath().c_str(), 0, KEY_QUERY_VALUE | kView, &key) !=
       ERROR_SUCCESS)
     return b;
-  b.stopDelayMs = ReadDword(key, L"StopDelayMs", 0);
-  b.waitHint = ReadDword(key, L"WaitHint", 0);
-  b.acceptStop = ReadDword(key, L"AcceptStop", 1);
+  b.stopDelayMs = ReadDword(key, W(sim::kStopDelayValue), 0);
+  b.waitHint = ReadDword(key, W(sim::kWaitHintValue), 0);
+  b.acceptStop = ReadDword(key, W(sim::kAcceptStopValue), 1) != 0;
   wchar_t text[64] = {};
   DWORD size = sizeof text - sizeof(wchar_t), type = 0;
-  if (RegQueryValueExW(key, L"State", nullptr, &type, reinterpret_cast<BYTE*>(text), &size) ==
-          ERROR_SUCCESS &&
+  if (RegQueryValueExW(key, W(sim::kStateValue), nullptr, &type,
+                       reinterpret_cast<BYTE*>(text), &size) == ERROR_SUCCESS &&
       type == REG_SZ)
-    b.state = text;
+    b.state = sim::StateNamed(talv::win32::U(text));
   RegCloseKey(key);
-  for (auto& c : b.state) c = static_cast<wchar_t>(towlower(c));
   return b;
 }
 
@@ -129,11 +122,11 @@ void WINAPI ServiceMain(DWORD argc, LPWSTR* argv) {
   g_statusHandle = RegisterServiceCtrlHandlerW(g_name.c_str(), &Handler);
   if (!g_statusHandle) return;
   Report(SERVICE_START_PENDING, 3000);
-  if (g_behaviour.state != L"startpending") {
+  if (g_behaviour.state != SERVICE_START_PENDING) {
     // Wine holds a service that goes from START_PENDING straight to PAUSED
     // until its start times out, so a paused service runs first.
     Report(SERVICE_RUNNING);
-    if (g_behaviour.state == L"paused") Report(SERVICE_PAUSED);
+    if (g_behaviour.state == SERVICE_PAUSED) Report(SERVICE_PAUSED);
   }
   WaitForSingleObject(g_stopEvent, INFINITE);
   if (g_behaviour.stopDelayMs > 0) Sleep(g_behaviour.stopDelayMs);
