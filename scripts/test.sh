@@ -38,8 +38,23 @@ run_ctest build/host
 # The end-to-end scenarios mostly wait for their minute ticks: run more at once.
 echo "== Windows tests under Wine: x64 build =="
 run_ctest build/win64 4
+# Some hosts run 64-bit user code only: the kernel refuses an i386 program
+# ("Exec format error"), so no 32-bit Windows program starts under Wine
+# there. The x86 build is still built; its Wine tests are then skipped, and
+# the summary says so. Any other failure of the probe runs them, and they fail.
+skipped=""
+runs_32bit() {
+  local out
+  out=$(/usr/lib/wine/wine --version 2>&1) && return 0
+  ! grep -q "Exec format error" <<<"$out"
+}
 echo "== Windows tests under Wine: x86 build =="
-run_ctest build/win32 4
+if runs_32bit; then
+  run_ctest build/win32 4
+else
+  skipped=" (x86 build's tests under Wine skipped: this kernel runs no 32-bit programs)"
+  echo "skipped: this kernel runs no 32-bit programs (i386 execve: Exec format error)"
+fi
 
 echo "== fuzzing the registry script interpreter and the pool lookup (${TALV_FUZZ_SECONDS:-60} s in all) =="
 if bash scripts/fuzz.sh "${TALV_FUZZ_SECONDS:-60}"; then
@@ -48,5 +63,5 @@ else
   failed=$((failed + 1))
 fi
 
-echo "tests: $passed passed, $failed failed"
+echo "tests: $passed passed, $failed failed$skipped"
 [ "$failed" -eq 0 ]
