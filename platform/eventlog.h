@@ -31,16 +31,8 @@ class EventLog {
   virtual WinError DeregisterSource(EventSourceHandle source) = 0;
 };
 
-struct EventSourceTraits {
-  using Port = EventLog;
-  using Value = EventSourceHandle;
-  static constexpr EventSourceHandle kNone = 0;
-  static WinError Close(EventLog& log, EventSourceHandle source) {
-    return log.DeregisterSource(source);
-  }
-};
 // A registered event source, deregistered on every path out of a scope.
-using UniqueEventSource = Owner<EventSourceTraits>;
+using UniqueEventSource = Owner<ClosedBy<&EventLog::DeregisterSource>>;
 
 // Registers `name` into `source`; keeps the old one on failure.
 [[nodiscard]] inline WinError RegisterSource(UniqueEventSource& source, EventLog& log, const char16_t* server,

@@ -22,14 +22,8 @@ class Libraries {
   virtual WinError Free(ModuleHandle module) = 0;
 };
 
-struct LibraryTraits {
-  using Port = Libraries;
-  using Value = ModuleHandle;
-  static constexpr ModuleHandle kNone = 0;
-  static WinError Close(Libraries& libs, ModuleHandle h) { return libs.Free(h); }
-};
 // A loaded library, freed on every path out of a scope.
-using UniqueLibrary = Owner<LibraryTraits>;
+using UniqueLibrary = Owner<ClosedBy<&Libraries::Free>>;
 
 // Loads `name` into `lib`; keeps the old library on failure.
 [[nodiscard]] inline WinError Load(UniqueLibrary& lib, Libraries& libs, const char16_t* name) {

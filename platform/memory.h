@@ -29,14 +29,8 @@ inline ByteAllocator& HeapAllocator() {
   return heap;
 }
 
-struct BytesTraits {
-  using Port = ByteAllocator;
-  using Value = void*;
-  static constexpr void* kNone = nullptr;
-  static void Close(ByteAllocator& allocator, void* block) { allocator.Free(block); }
-};
 // A block from a ByteAllocator, freed on every path out of a scope.
-using OwnedBytes = Owner<BytesTraits>;
+using OwnedBytes = Owner<ClosedBy<&ByteAllocator::Free>>;
 
 // Allocates `bytes` into `buffer` (the old block is freed first); false when
 // out of memory, and then the owner is empty.

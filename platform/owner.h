@@ -3,7 +3,9 @@
 //   Port   the object whose operation closes it,
 //   Value  the value held (kNone is "nothing held"),
 //   Close  static Result Close(Port&, Value): the closer.
-// Each kind is then one alias, e.g. `using UniqueKey = Owner<KeyTraits>;`.
+// A kind closed by one operation of its port is one alias over ClosedBy,
+// e.g. `using UniqueKey = Owner<ClosedBy<&Registry::CloseKey>>;`; the few
+// other cleanups write their traits out.
 // Move-only; the same three operations everywhere:
 //   get()      the value, still owned,
 //   release()  the value, no longer owned (nothing closed),
@@ -63,6 +65,26 @@ class Owner {
  private:
   Port* port_ = nullptr;
   Value value_ = Traits::kNone;
+};
+
+template <class Member>
+struct MemberOf;
+template <class P, class R, class V>
+struct MemberOf<R (P::*)(V)> {
+  using Port = P;
+  using Value = V;
+};
+template <class P, class R, class V>
+struct MemberOf<R (P::*)(V) noexcept> : MemberOf<R (P::*)(V)> {};
+
+// The traits of a value closed by `Closer`, an operation of its port that
+// takes the value (the empty value is the value type's zero).
+template <auto Closer>
+struct ClosedBy {
+  using Port = typename MemberOf<decltype(Closer)>::Port;
+  using Value = typename MemberOf<decltype(Closer)>::Value;
+  static constexpr Value kNone{};
+  static auto Close(Port& port, Value value) { return (port.*Closer)(value); }
 };
 
 // Calls `open(&value)`; when it answers success (0), the old value is closed

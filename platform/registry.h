@@ -87,14 +87,8 @@ class Registry {
   virtual WinError CloseKey(RegKey key) = 0;
 };
 
-struct KeyTraits {
-  using Port = Registry;
-  using Value = RegKey;
-  static constexpr RegKey kNone = 0;
-  static WinError Close(Registry& registry, RegKey key) { return registry.CloseKey(key); }
-};
 // An open key, closed on every path out of a scope.
-using UniqueKey = Owner<KeyTraits>;
+using UniqueKey = Owner<ClosedBy<&Registry::CloseKey>>;
 
 // Opens `subKey` of `parent` into `key`; keeps the old key on failure.
 [[nodiscard]] inline WinError Open(UniqueKey& key, Registry& registry, RegKey parent, const char16_t* subKey,

@@ -29,14 +29,8 @@ class ModuleResources {
   virtual WinError Free(ModuleHandle module) = 0;
 };
 
-struct DataModuleTraits {
-  using Port = ModuleResources;
-  using Value = ModuleHandle;
-  static constexpr ModuleHandle kNone = 0;
-  static WinError Close(ModuleResources& resources, ModuleHandle h) { return resources.Free(h); }
-};
 // A module loaded as data, freed on every path out of a scope.
-using UniqueDataModule = Owner<DataModuleTraits>;
+using UniqueDataModule = Owner<ClosedBy<&ModuleResources::Free>>;
 
 // Loads `path` as data into `module`; keeps the old module on failure.
 // LoadAsData may hand out a module together with an error (which may be

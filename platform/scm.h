@@ -107,14 +107,8 @@ class ServiceManager {
   [[nodiscard]] virtual WinError SetStatus(StatusHandle handle, const ServiceStatus& status) = 0;
 };
 
-struct ScHandleTraits {
-  using Port = ServiceManager;
-  using Value = ScHandle;
-  static constexpr ScHandle kNone = 0;
-  static WinError Close(ServiceManager& scm, ScHandle h) { return scm.CloseHandle(h); }
-};
 // A manager or service handle, closed on every path out of a scope.
-using UniqueScHandle = Owner<ScHandleTraits>;
+using UniqueScHandle = Owner<ClosedBy<&ServiceManager::CloseHandle>>;
 
 // Each opens into `h`, keeping the old handle on failure.
 [[nodiscard]] inline WinError OpenManager(UniqueScHandle& h, ServiceManager& scm, std::uint32_t access) {

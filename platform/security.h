@@ -88,14 +88,8 @@ class Security {
                                               bool defaulted) = 0;
 };
 
-struct TokenTraits {
-  using Port = Security;
-  using Value = TokenHandle;
-  static constexpr TokenHandle kNone = 0;
-  static WinError Close(Security& security, TokenHandle h) { return security.CloseHandle(h); }
-};
 // An open token, closed on every path out of a scope.
-using UniqueToken = Owner<TokenTraits>;
+using UniqueToken = Owner<ClosedBy<&Security::CloseHandle>>;
 
 // Opens the calling thread's token into `token`; keeps the old one on failure.
 [[nodiscard]] inline WinError OpenThread(UniqueToken& token, Security& security, std::uint32_t access,

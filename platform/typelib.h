@@ -90,14 +90,8 @@ class TypeLibraries {
   virtual std::uint32_t Release(TypeLibHandle lib) = 0;
 };
 
-struct TypeLibTraits {
-  using Port = TypeLibraries;
-  using Value = TypeLibHandle;
-  static constexpr TypeLibHandle kNone = 0;
-  static std::uint32_t Close(TypeLibraries& libs, TypeLibHandle lib) { return libs.Release(lib); }
-};
 // A loaded type library, released on every path out of a scope.
-using UniqueTypeLib = Owner<TypeLibTraits>;
+using UniqueTypeLib = Owner<ClosedBy<&TypeLibraries::Release>>;
 
 // The attributes record of a library that a UniqueTypeLib holds (the record
 // is handed back to that library, so the library's owner must outlive it).

@@ -82,25 +82,11 @@ class ClusterApiBinding {
   static ClusterApiBinding* s_first;
 };
 
-struct ClusterTraits {
-  using Port = ClusterApiBinding;
-  using Value = HCluster;
-  static constexpr HCluster kNone = nullptr;
-  static std::int32_t Close(ClusterApiBinding& api, HCluster c) { return api.CloseCluster(c); }
-};
 // An open cluster, closed on every path out of a scope.
-using UniqueCluster = Owner<ClusterTraits>;
+using UniqueCluster = Owner<ClosedBy<&ClusterApiBinding::CloseCluster>>;
 
-struct ClusterResourceTraits {
-  using Port = ClusterApiBinding;
-  using Value = HResource;
-  static constexpr HResource kNone = nullptr;
-  static std::int32_t Close(ClusterApiBinding& api, HResource r) {
-    return api.CloseClusterResource(r);
-  }
-};
 // An open cluster resource, closed on every path out of a scope.
-using UniqueClusterResource = Owner<ClusterResourceTraits>;
+using UniqueClusterResource = Owner<ClosedBy<&ClusterApiBinding::CloseClusterResource>>;
 
 // The process-wide binding, made on first use with the given ports.
 ClusterApiBinding& ProcessClusterApiBinding(Libraries& libraries, System& system);

@@ -94,12 +94,12 @@ class ScratchKey {
  public:
   explicit ScratchKey(const std::u16string& name);
   ~ScratchKey();
-  RegKey key() const { return key_; }
+  RegKey key() const { return key_.get(); }
   const std::u16string& path() const { return path_; }
 
  private:
   std::u16string path_;
-  RegKey key_ = 0;
+  UniqueKey key_;
 };
 
 }  // namespace talv::contract

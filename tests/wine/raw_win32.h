@@ -17,29 +17,17 @@ namespace talv::wine {
 struct RawWin32 {};
 inline RawWin32 kRaw;
 
-struct RawKeyTraits {
+// The traits of a raw handle closed by `close(handle)`.
+template <class H, auto close>
+struct RawClosedBy {
   using Port = RawWin32;
-  using Value = HKEY;
-  static constexpr HKEY kNone = nullptr;
-  static LONG Close(RawWin32&, HKEY k) { return RegCloseKey(k); }
+  using Value = H;
+  static constexpr H kNone = nullptr;
+  static auto Close(RawWin32&, H h) { return close(h); }
 };
-using RawKey = Owner<RawKeyTraits>;
-
-struct RawLibraryTraits {
-  using Port = RawWin32;
-  using Value = HMODULE;
-  static constexpr HMODULE kNone = nullptr;
-  static BOOL Close(RawWin32&, HMODULE m) { return FreeLibrary(m); }
-};
-using RawLibrary = Owner<RawLibraryTraits>;
-
-struct RawHandleTraits {
-  using Port = RawWin32;
-  using Value = HANDLE;
-  static constexpr HANDLE kNone = nullptr;
-  static BOOL Close(RawWin32&, HANDLE h) { return CloseHandle(h); }
-};
-using RawHandle = Owner<RawHandleTraits>;
+using RawKey = Owner<RawClosedBy<HKEY, &RegCloseKey>>;
+using RawLibrary = Owner<RawClosedBy<HMODULE, &FreeLibrary>>;
+using RawHandle = Owner<RawClosedBy<HANDLE, &CloseHandle>>;
 
 // RegOpenKeyExW into `key`; the call's result.
 inline LONG RegOpen(RawKey& key, HKEY root, const wchar_t* path, REGSAM access) {
