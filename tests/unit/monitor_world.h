@@ -12,6 +12,7 @@
 
 #include "monitor/store_disk_monitor.h"
 #include "platform/sim/sim_platform.h"
+#include "resources/messages.h"
 #include "service/event_log_reporter.h"
 #include "shutdown/cluster_binding.h"
 #include "tests/unit/fake_storage.h"
@@ -193,9 +194,8 @@ class MonitorWorld : public ::testing::Test {
     s += u" MB free in the pool.";
     return s;
   }
-  static constexpr const char16_t* kStarts = u"1|TALV Wardstone will now stop Microsoft Exchange Server.";
-  static constexpr const char16_t* kDone =
-      u"4|TALV Wardstone has completed the shutdown of Microsoft Exchange.";
+  inline static const std::u16string kStarts = std::u16string(u"1|") + resources::kTextShutdownStarting;
+  inline static const std::u16string kDone = std::u16string(u"4|") + resources::kTextShutdownDone;
   static std::u16string StopFailed(std::u16string_view hex, std::u16string_view name) {
     std::u16string s = u"1|Error (";
     s += hex;
