@@ -203,19 +203,6 @@ std::uint32_t RecordInfo(const void* resource, std::uint32_t type, const void* s
   return status;
 }
 
-FakePool Pool(std::u16string name, std::uint32_t freeUnits, std::u16string letters) {
-  FakePool p;
-  p.name = std::move(name);
-  p.factor1 = freeUnits;
-  p.factor2 = 1;
-  for (char16_t l : letters) {
-    std::u16string disk = p.name + u"-disk";
-    disk += static_cast<char16_t>(u'a' + p.disks.size());
-    p.disks.push_back(FakeDisk{disk, l, {}, false, false});
-  }
-  return p;
-}
-
 struct Seed {
   const char* name;
   std::u16string letters;
@@ -224,62 +211,62 @@ struct Seed {
 
 const Seed kSeeds[] = {
     {"no_pools", u"E", [](FakeStorage&) {}},
-    {"one_pool", u"E", [](FakeStorage& s) { s.pools = {Pool(u"P1", 20479, u"E")}; }},
+    {"one_pool", u"E", [](FakeStorage& s) { s.pools = {MakePool(u"P1", 20479, u"E")}; }},
     {"three_pools", u"HeF",
      [](FakeStorage& s) {
-       s.pools = {Pool(u"P1", 1, u"E"), Pool(u"P2", 1, u"F"), Pool(u"P3", 1, u"GH")};
+       s.pools = {MakePool(u"P1", 1, u"E"), MakePool(u"P2", 1, u"F"), MakePool(u"P3", 1, u"GH")};
      }},
     {"odd_probe", u"E",
      [](FakeStorage& s) {
-       s.pools = {Pool(u"P1", 1, u"E")};
+       s.pools = {MakePool(u"P1", 1, u"E")};
        s.poolProbeStatus = zv::kSuccess;
        s.poolProbeCount = 2;
      }},
     {"failing_listing", u"E",
      [](FakeStorage& s) {
-       s.pools = {Pool(u"P1", 1, u"E")};
+       s.pools = {MakePool(u"P1", 1, u"E")};
        s.poolListStatus = 0x20000008;
      }},
     {"letters", std::u16string(u"e\u00C4[\0", 4),
      [](FakeStorage& s) {
-       s.pools = {Pool(u"Upper", 1, u"E"), Pool(u"Other", 1, u"\u00C4["),
-                  Pool(u"Unlettered", 1, std::u16string(1, u'\0'))};
+       s.pools = {MakePool(u"Upper", 1, u"E"), MakePool(u"Other", 1, u"\u00C4["),
+                  MakePool(u"Unlettered", 1, std::u16string(1, u'\0'))};
      }},
     {"first_match", u"E",
      [](FakeStorage& s) {
-       FakePool p2 = Pool(u"P2", 1, u"");
+       FakePool p2 = MakePool(u"P2", 1, u"");
        p2.disks.push_back(FakeDisk{u"d1", u'E', u"FromFirst"});
        p2.disks.push_back(FakeDisk{u"d2", u'E', u"FromSecond"});
-       s.pools = {Pool(u"P1", 1, u"XY"), p2, Pool(u"P3", 1, u"E")};
+       s.pools = {MakePool(u"P1", 1, u"XY"), p2, MakePool(u"P3", 1, u"E")};
      }},
     {"failed_information", u"E",
      [](FakeStorage& s) {
-       FakePool p1 = Pool(u"P1", 1, u"E");
+       FakePool p1 = MakePool(u"P1", 1, u"E");
        p1.diskListStatus = 0x20000009;
-       FakePool p2 = Pool(u"P2", 1, u"");
+       FakePool p2 = MakePool(u"P2", 1, u"");
        p2.disks.push_back(FakeDisk{u"bad", u'E', u"Broken", true});
        p2.disks.push_back(FakeDisk{u"good", u'E', {}});
        s.pools = {p1, p2};
      }},
     {"counts_too_high", u"ZC",
      [](FakeStorage& s) {
-       s.pools = {Pool(u"P1", 1, u"AB"), Pool(u"P2", 1, u"C")};
+       s.pools = {MakePool(u"P1", 1, u"AB"), MakePool(u"P2", 1, u"C")};
        s.extraCount = 5;
      }},
     {"unterminated_pool_name", u"E",
      [](FakeStorage& s) {
-       FakePool p = Pool(u"P1", 1, u"");
+       FakePool p = MakePool(u"P1", 1, u"");
        p.disks.push_back(FakeDisk{u"d", u'E', {}, false, true});
        s.pools = {p};
      }},
     {"huge_probe", u"E",
      [](FakeStorage& s) {
-       s.pools = {Pool(u"P1", 1, u"E"), Pool(u"P2", 1, u"E")};
+       s.pools = {MakePool(u"P1", 1, u"E"), MakePool(u"P2", 1, u"E")};
        s.pools[0].diskProbeSize = 0xFFFFFFFFu;
      }},
     {"unwritten_entries", u"F",
      [](FakeStorage& s) {
-       s.pools = {Pool(u"P1", 1, u"E"), Pool(u"P2", 1, u"F")};
+       s.pools = {MakePool(u"P1", 1, u"E"), MakePool(u"P2", 1, u"F")};
        s.unwrittenEntries = 1;
      }},
 };

@@ -9,6 +9,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "shutdown/storage_api.h"
@@ -36,6 +37,21 @@ struct FakePool {
   // The probe for this pool's disks answers "too small" with this size.
   std::optional<std::uint32_t> diskProbeSize;
 };
+
+// A pool with one disk per letter ("<name>-diska", ...); `freeUnits` 512-byte
+// units free.
+inline FakePool MakePool(std::u16string name, std::uint32_t freeUnits, std::u16string_view letters) {
+  FakePool p;
+  p.name = std::move(name);
+  p.factor1 = freeUnits;
+  p.factor2 = 1;
+  for (char16_t l : letters) {
+    std::u16string disk = p.name + u"-disk";
+    disk += static_cast<char16_t>(u'a' + p.disks.size());
+    p.disks.push_back(FakeDisk{disk, l, {}, false, false});
+  }
+  return p;
+}
 
 struct StorageCall {
   enum Kind { kList, kInfo } kind;

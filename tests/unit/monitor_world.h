@@ -159,16 +159,7 @@ class MonitorWorld : public ::testing::Test {
 
   // A pool with one disk per letter; `freeUnits` 512-byte units free.
   FakePool& AddPool(std::u16string name, std::uint32_t freeUnits, std::u16string letters) {
-    FakePool p;
-    p.name = std::move(name);
-    p.factor1 = freeUnits;
-    p.factor2 = 1;
-    for (char16_t l : letters) {
-      std::u16string disk = p.name + u"-disk";
-      disk += static_cast<char16_t>(u'a' + p.disks.size());
-      p.disks.push_back(FakeDisk{disk, l, {}, false, false});
-    }
-    storage.pools.push_back(p);
+    storage.pools.push_back(MakePool(std::move(name), freeUnits, letters));
     return storage.pools.back();
   }
 
