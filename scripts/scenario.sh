@@ -160,9 +160,22 @@ scn_wait_state() {
 
 # scn_start_service NAME [STATE [SECONDS]]: starts the service and waits for
 # it to reach STATE (default RUNNING).
+# SCN_START_TRIES (default 1) starts it up to that many times: under load
+# Wine's sc start of a stand-in service has failed now and then (once in a
+# whole run of the test command), so the Exchange stand-ins get three tries.
+# Every failed try is printed with what sc said; the system's own service
+# always gets one.
 scn_start_service() {
   local name=${1:?usage: scn_start_service NAME [STATE [SECONDS]]}
-  scn_wine sc start "$name" >/dev/null || { scn_fail "sc start $name failed"; return 1; }
+  local out try tries=${SCN_START_TRIES:-1}
+  for ((try = 1; ; try++)); do
+    out=$(scn_wine sc start "$name" 2>&1) && break
+    case $(scn_state "$name") in RUNNING | START_PENDING | PAUSED) break ;; esac  # it started all the same
+    out=$(tr -s '\r\n' ' ' <<<"$out")
+    [ "$try" -lt "$tries" ] || { scn_fail "sc start $name failed: $out"; return 1; }
+    echo "scenario: sc start $name failed (try $try of $tries): $out" >&2
+    sleep 2
+  done
   scn_wait_state "$name" "${2:-RUNNING}" "${3:-60}"
 }
 
