@@ -23,6 +23,7 @@
 #include "service/event_log_reporter.h"
 #include "shutdown/cluster_binding.h"
 #include "shutdown/message_format.h"
+#include "shutdown/shutdown_progress.h"
 #include "shutdown/storage_api.h"
 
 namespace talv {
@@ -74,6 +75,9 @@ class CStoreDiskMonitor : public CWnd {
   WinError StopExchangeService(const char16_t* serviceName);
   // Message 104 for the name and the (non-zero) code.
   void ReportStopFailure(const char16_t* name, WinError code);
+  // Told before each service of a shutdown and before each pause while one
+  // is waited for (null: nobody); it must outlive the monitor.
+  void SetShutdownProgress(ShutdownProgress* progress) { progress_ = progress; }
   // True when the local node's cluster can be opened.
   bool IsClusterNode();
   // Takes the named cluster resource offline: 0 when the offline is done or
@@ -123,6 +127,7 @@ class CStoreDiskMonitor : public CWnd {
   CEventLogReporter& reporter_;
   ClusterApiBinding& cluster_;
   StorageApiBinding storage_;
+  ShutdownProgress* progress_ = nullptr;
 };
 
 }  // namespace talv

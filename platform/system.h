@@ -1,6 +1,6 @@
 // The system port: sleeping, the thread's last error, the process's error
-// mode, command line, module file name, exit routines, and texts of the
-// executable's string table.
+// mode, command line, module file name, exit routines, the end of the
+// process, and texts of the executable's string table.
 #pragma once
 
 #include <cstdint>
@@ -30,6 +30,10 @@ class System {
                                        std::uint32_t capacity) = 0;
   // Registers a routine to run at process exit (atexit); 0 on success.
   virtual int AtExit(void (*routine)()) = 0;
+  // ExitProcess(code): ends the process, every thread of it, from any
+  // thread. Windows never returns from it; the simulator records it and
+  // returns, so a caller returns at once after it.
+  virtual void ExitProcess(std::uint32_t code) = 0;
   // GetShortPathNameW: the short form's length without the terminator when
   // it fits `capacity`, the size needed (with terminator) when it does not,
   // 0 on failure (last error set).

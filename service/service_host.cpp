@@ -20,6 +20,10 @@ constexpr std::uint32_t kCoinitMultithreaded = 0;
 // How long the process waits, after the dispatcher returned, for the service
 // thread to finish ServiceEntry.
 constexpr std::uint32_t kServiceEntryEndWaitMs = 5000;
+// Added to the length of a shutdown's next step in the wait hint of a stop
+// that waits for the shutdown: the calls around the step (opening and
+// querying services) on a loaded server.
+constexpr std::uint32_t kStopProgressMarginMs = 10000;
 
 
 }  // namespace
@@ -68,7 +72,22 @@ void CServiceHost::ReportStatus(std::uint32_t state) {
   // handler's thread and one from the run thread never mix their fields.
   std::lock_guard<std::mutex> lock(statusLock_);
   status_.dwCurrentState = state;
+  status_.dwCheckPoint = 0;
+  status_.dwWaitHint = 0;
   // A status the SCM refuses changes nothing the service could act on.
+  (void)platform_.scm.SetStatus(statusHandle.load(), status_);
+}
+
+void CServiceHost::NextStep(std::uint32_t ms) {
+  // Under the lock the handler reports stop pending under: a stop handled
+  // before this point shows its progress, one handled after it starts at
+  // check point 0 as every stop does.
+  std::lock_guard<std::mutex> lock(statusLock_);
+  if (status_.dwCurrentState != svc::kStopPending) return;
+  ++status_.dwCheckPoint;
+  constexpr std::uint32_t kLongest = UINT32_MAX;
+  status_.dwWaitHint =
+      ms > kLongest - kStopProgressMarginMs ? kLongest : ms + kStopProgressMarginMs;
   (void)platform_.scm.SetStatus(statusHandle.load(), status_);
 }
 
@@ -120,21 +139,19 @@ void CServiceHost::RunService() {
   WindowHandle desktop = windowing.DesktopWindow();
   if (!monitor_) monitor_.reset(new (std::nothrow) CStoreDiskMonitor(platform_, *this));
   if (monitor_) {
+    // A stop that waits for a shutdown of Exchange shows its progress.
+    monitor_->SetShutdownProgress(this);
     WindowCreateParams params = CStoreDiskMonitor::DefaultCreateParams(windowing);
     params.parent = desktop;
     monitor_->Create(params);
   }
 
   // A stop that came before this thread could take posted messages is seen
-  // here; one that comes later arrives as WM_QUIT.
+  // here; one that comes later arrives as WM_QUIT. A failing queue (-1)
+  // would fail again at once: it ends the loop as the quit message does.
   if (!stopRequested.load()) {
     WindowMessage msg;
-    for (;;) {
-      int got = windowing.GetMessage(&msg);
-      if (got == 0) break;
-      if (got > 0) windowing.DispatchMessage(msg);
-      if (got < 0 && stopRequested.load()) break;
-    }
+    while (windowing.GetMessage(&msg) > 0) windowing.DispatchMessage(msg);
   }
 
   RevokeClassFactories();
@@ -154,10 +171,16 @@ void ServiceEntry(std::uint32_t /*argc*/, char16_t** /*argv*/) {
   s.dwCurrentState = svc::kStartPending;
   host->SetStatus(s);
   StatusHandle handle = 0;
-  if (host->platform().scm.RegisterControlHandler(host->serviceName, ControlHandler, &handle) !=
-          err::kSuccess ||
-      handle == 0) {
+  WinError registered =
+      host->platform().scm.RegisterControlHandler(host->serviceName, ControlHandler, &handle);
+  if (registered != err::kSuccess || handle == 0) {
     host->WriteEventLog(evt::kError, resources::kTextHandlerNotInstalled);
+    // Without a handler no state can ever be reported, and the dispatcher
+    // would wait for ever with the service start-pending. The process ends
+    // instead: the manager records an unexpected end and runs the service's
+    // recovery actions.
+    host->platform().system.ExitProcess(registered != err::kSuccess ? registered
+                                                                    : err::kInvalidHandle);
     return;
   }
   host->statusHandle = handle;

@@ -14,12 +14,13 @@
 #include "platform/platform.h"
 #include "service/event_log_reporter.h"
 #include "service/server_module.h"
+#include "shutdown/shutdown_progress.h"
 
 namespace talv {
 
 class CStoreDiskMonitor;
 
-class CServiceHost : public CServerModule, public CEventLogReporter {
+class CServiceHost : public CServerModule, public CEventLogReporter, public ShutdownProgress {
  public:
   static constexpr std::size_t kServiceNameUnits = 256;
 
@@ -37,8 +38,13 @@ class CServiceHost : public CServerModule, public CEventLogReporter {
   void Launch();
   // COM set-up, the monitor, the message loop, tear-down.
   void RunService();
-  // Stores `state` and reports the whole status record.
+  // Stores `state`, with check point and wait hint 0, and reports the
+  // whole status record.
   void ReportStatus(std::uint32_t state);
+  // While a stop is pending (and only then): reports stop pending again,
+  // check point one higher, wait hint `ms` and the progress margin. The
+  // monitor's shutdown calls it before each of its long steps.
+  void NextStep(std::uint32_t ms) override;
   // Reports the running state, unless a stop has been requested (or handled)
   // already.
   void ReportRunningUnlessStopping();

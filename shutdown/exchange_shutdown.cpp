@@ -24,6 +24,10 @@ constexpr int kStopPolls = 20;
 constexpr std::uint32_t kMinPollPauseMs = 1000;
 constexpr std::uint32_t kMaxPollPauseMs = 60000;
 
+// The longest a stop control can block: the manager gives a service's
+// handler 30 seconds to take it.
+constexpr std::uint32_t kStopControlLimitMs = 30000;
+
 std::uint32_t PollPause(std::uint32_t waitHint) {
   return waitHint < kMinPollPauseMs ? kMinPollPauseMs
          : waitHint > kMaxPollPauseMs ? kMaxPollPauseMs
@@ -93,12 +97,16 @@ WinError CStoreDiskMonitor::StopExchangeService(const char16_t* serviceName) {
     return err::kSuccess;
   ServiceStatus controlStatus;
   if (WinError e = scm.Control(service.get(), svc::kControlStop, &controlStatus)) return e;
-  for (int poll = 1; poll <= kStopPolls; ++poll) {
+  // The first poll follows the stop request at once; after the last one
+  // nothing is left to wait for.
+  for (int poll = 1;; ++poll) {
     if (WinError e = scm.QueryStatus(service.get(), &status)) return e;
     if (status.dwCurrentState == svc::kStopped) return err::kSuccess;
-    platform_.system.Sleep(PollPause(status.dwWaitHint));
+    if (poll == kStopPolls) return err::kServiceRequestTimeout;
+    const std::uint32_t pause = PollPause(status.dwWaitHint);
+    if (progress_) progress_->NextStep(pause);
+    platform_.system.Sleep(pause);
   }
-  return err::kServiceRequestTimeout;
 }
 
 void CStoreDiskMonitor::ReportStopFailure(const char16_t* name, WinError code) {
@@ -118,10 +126,12 @@ WinError CStoreDiskMonitor::ShutdownExchange() {
     // A failure never ends the sequence; the System Attendant comes last.
     constexpr std::size_t kLast = std::size(kExchangeServiceOrder) - 1;
     for (std::size_t i = 0; i < kLast; ++i) {
+      if (progress_) progress_->NextStep(kStopControlLimitMs);
       if (WinError e = StopExchangeService(kExchangeServiceOrder[i]))
         ReportStopFailure(kExchangeServiceOrder[i], e);
     }
     lastName = kExchangeServiceOrder[kLast];
+    if (progress_) progress_->NextStep(kStopControlLimitMs);
     result = StopExchangeService(lastName);
   }
   if (result != err::kSuccess) ReportStopFailure(lastName, result);

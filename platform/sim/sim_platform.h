@@ -38,6 +38,12 @@ struct SimPlatform {
   // Further simulated ports are members here, each constructed with the
   // clock where it measures time.
 
+  // A process ended through the system port ends the service manager's
+  // dispatcher call, as it would end the whole process.
+  SimPlatform() {
+    system.SetProcessEndHook([this] { scm.ProcessEnded(); });
+  }
+
   // The ports as the system's logic receives them.
   Platform platform() {
     return Platform{registry, scm, eventLog, console, libraries, windowing, system, com, security, resources, ui, typeLibraries};

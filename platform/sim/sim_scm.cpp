@@ -169,7 +169,9 @@ WinError SimServiceManager::Control(ScHandle service, std::uint32_t control,
     if ((h->access & svc::kStop) == 0) return err::kAccessDenied;
     if (s.state == svc::kStopped) {
       result = err::kServiceNotActive;
-    } else if (s.state == svc::kStopPending) {
+    } else if (s.state == svc::kStopPending || s.state == svc::kStartPending) {
+      // Windows takes no stop before the running state was reported (Wine
+      // delivers one to a start-pending service).
       result = err::kServiceCannotAcceptCtrl;
     } else if (!s.behaviour.acceptStop) {
       result = err::kInvalidServiceControl;
@@ -280,6 +282,9 @@ WinError SimServiceManager::StartDispatcher(const char16_t* serviceName, Service
     dispatcherRunning_ = true;
     mainReturned_ = false;
     stoppedReported_ = false;
+    processEnded_ = false;
+    hung_ = false;
+    reportedState_ = svc::kStartPending;
     dispatcherName_ = name;
     handler_ = nullptr;
     statusHandles_.clear();
@@ -302,15 +307,23 @@ WinError SimServiceManager::StartDispatcher(const char16_t* serviceName, Service
     changed_.notify_all();
   });
   // The calling thread runs the handler for every control until the
-  // service has reported the stopped state (or its main has returned); what
+  // service has reported the stopped state or the process was ended; what
   // is still queued then is dropped. Like the real dispatcher it does not
   // wait for the main: that thread may still be running when this returns.
+  // A main that returned without either leaves Windows' dispatcher waiting
+  // for ever; here the wait ends after the hang limit (real time), so that
+  // a test sees the hang instead of sitting in it.
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] {
-      return stoppedReported_ || mainReturned_ || (handler_ && !controls_.empty());
+      return stoppedReported_ || processEnded_ || mainReturned_ || (handler_ && !controls_.empty());
     });
-    if (stoppedReported_ || mainReturned_) break;
+    if (stoppedReported_ || processEnded_) break;
+    if (mainReturned_) {
+      if (!changed_.wait_for(lock, hangLimit_, [this] { return stoppedReported_ || processEnded_; }))
+        hung_ = true;
+      break;
+    }
     std::uint32_t control = controls_.front();
     controls_.pop_front();
     ControlHandlerFn handler = handler_;
@@ -352,6 +365,7 @@ WinError SimServiceManager::SetStatus(StatusHandle handle, const ServiceStatus& 
     if (std::find(statusHandles_.begin(), statusHandles_.end(), handle) == statusHandles_.end())
       return err::kInvalidHandle;
     statuses_.push_back(StatusReport{status, std::this_thread::get_id(), clock_.NowMs()});
+    reportedState_ = status.dwCurrentState;
     if (status.dwCurrentState == svc::kStopped) stoppedReported_ = true;
   }
   changed_.notify_all();
@@ -452,12 +466,36 @@ void SimServiceManager::SetStartedByScm(bool started) {
   startedByScm_ = started;
 }
 
-void SimServiceManager::SendControl(std::uint32_t control) {
+WinError SimServiceManager::SendControl(std::uint32_t control) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (control == svc::kControlStop) {
+      if (reportedState_ == svc::kStopped) return err::kServiceNotActive;
+      if (reportedState_ == svc::kStartPending || reportedState_ == svc::kStopPending)
+        return err::kServiceCannotAcceptCtrl;
+    }
     controls_.push_back(control);
   }
   changed_.notify_all();
+  return err::kSuccess;
+}
+
+void SimServiceManager::ProcessEnded() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    processEnded_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool SimServiceManager::DispatcherHung() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return hung_;
+}
+
+void SimServiceManager::SetHangLimit(std::chrono::milliseconds limit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  hangLimit_ = limit;
 }
 
 std::vector<SimServiceManager::StatusReport> SimServiceManager::Statuses() const {

@@ -127,14 +127,28 @@ class SimServiceManager final : public ServiceManager {
   // the dispatcher fails at once with 1063). When it does, StartDispatcher
   // runs the service main on a new thread with the service name as its one
   // argument, runs the handler on its own thread for each control sent, and
-  // returns, as the real one does, once SERVICE_STOPPED has been reported,
-  // without waiting for the main (or once the main has returned without that
-  // report). Controls still queued then are dropped. A main still running is
-  // joined by the next dispatcher call or by the destructor.
+  // returns, as the real one does, once SERVICE_STOPPED has been reported or
+  // the process was ended (ProcessEnded), without waiting for the main.
+  // Controls still queued then are dropped. A main that returns without
+  // either would leave the real dispatcher waiting for ever: this one waits
+  // the hang limit (real time), then records the hang and returns 0. A main
+  // still running is joined by the next dispatcher call or the destructor.
   void SetStartedByScm(bool started);
-  // Queues a control for the registered handler; the dispatcher's thread
-  // runs it. Callable from any thread.
-  void SendControl(std::uint32_t control);
+  // Queues a control for the registered handler, as ControlService does;
+  // the dispatcher's thread runs it. A stop is refused, as Windows refuses
+  // it, while the service's last report (start pending until its first) is
+  // start or stop pending (1061), and once it reported stopped (1062).
+  // Callable from any thread.
+  WinError SendControl(std::uint32_t control);
+  // The process that runs the dispatcher has ended (SimSystem::ExitProcess
+  // of the same simulated machine calls it).
+  void ProcessEnded();
+  // Whether the last dispatcher call gave up waiting after its main had
+  // returned without reporting SERVICE_STOPPED or ending the process.
+  bool DispatcherHung() const;
+  // How long (real time) the dispatcher waits then: 20 s unless set, longer
+  // than the host tests wait for a process to end.
+  void SetHangLimit(std::chrono::milliseconds limit);
   // Every status report that reached the SCM, in order.
   std::vector<StatusReport> Statuses() const;
   // Every control the handler was run with, in order.
@@ -184,6 +198,11 @@ class SimServiceManager final : public ServiceManager {
   bool dispatcherRunning_ = false;
   bool mainReturned_ = false;
   bool stoppedReported_ = false;
+  bool processEnded_ = false;
+  bool hung_ = false;
+  std::chrono::milliseconds hangLimit_{20000};
+  // The state the SCM last received, start pending from the dispatcher's start.
+  std::uint32_t reportedState_ = svc::kStartPending;
   std::u16string dispatcherName_;
   ControlHandlerFn handler_ = nullptr;
   std::vector<StatusHandle> statusHandles_;

@@ -106,6 +106,16 @@ int SimSystem::AtExit(void (*routine)()) {
   return 0;
 }
 
+void SimSystem::ExitProcess(std::uint32_t code) {
+  std::function<void()> hook;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!exitCode_) exitCode_ = code;
+    hook = processEndHook_;
+  }
+  if (hook) hook();
+}
+
 std::uint32_t SimSystem::ShortPathName(const char16_t* longPath, char16_t* buffer,
                                        std::uint32_t capacity) {
   if (WinError f = faults_.Enter(Op::ShortPathName)) {
@@ -248,6 +258,16 @@ void SimSystem::RunExitRoutines() {
     }
     if (routine) routine();
   }
+}
+
+std::optional<std::uint32_t> SimSystem::ExitCode() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return exitCode_;
+}
+
+void SimSystem::SetProcessEndHook(std::function<void()> hook) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  processEndHook_ = std::move(hook);
 }
 
 }  // namespace talv::sim

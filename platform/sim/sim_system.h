@@ -1,12 +1,15 @@
 // The simulated system services: sleeping on the virtual clock, a last
 // error per thread, the error mode, a command line, module file names and
-// short path names that tests set, exit routines that tests run, and a
-// string table that starts out as the executable's own.
+// short path names that tests set, exit routines that tests run, the
+// process's end recorded for the test, and a string table that starts out
+// as the executable's own.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -36,6 +39,9 @@ class SimSystem final : public System {
   std::uint32_t ModuleFileName(ModuleHandle module, char16_t* buffer,
                                std::uint32_t capacity) override;
   int AtExit(void (*routine)()) override;
+  // Records the code (the first one counts) and tells the process-end hook;
+  // returns, as nothing here can end the caller's thread.
+  void ExitProcess(std::uint32_t code) override;
   std::uint32_t ShortPathName(const char16_t* longPath, char16_t* buffer,
                               std::uint32_t capacity) override;
   int AnsiToWide(const char* text, int length, char16_t* buffer, int capacity) override;
@@ -62,6 +68,11 @@ class SimSystem final : public System {
   // does: last registered first, each once.
   std::size_t ExitRoutineCount() const;
   void RunExitRoutines();
+  // The code the process was ended with, or nullopt while it has not been.
+  std::optional<std::uint32_t> ExitCode() const;
+  // Run (on the ending thread) when the process is ended: the simulated
+  // machine tells its service manager, whose dispatcher then returns.
+  void SetProcessEndHook(std::function<void()> hook);
 
  private:
   bool IsExecutable(ModuleHandle module) const { return module == 0 || module == kExecutable; }
@@ -75,6 +86,8 @@ class SimSystem final : public System {
   std::map<std::u16string, std::u16string> shortPaths_;  // by folded long path
   std::map<std::uint32_t, std::u16string> strings_;
   std::vector<void (*)()> exitRoutines_;
+  std::optional<std::uint32_t> exitCode_;
+  std::function<void()> processEndHook_;
   std::vector<std::uint32_t> sleeps_;
   FaultPlan<Op> faults_;
 };

@@ -91,7 +91,13 @@ void SimWindowing::Send(WindowHandle window, WindowTarget* target, std::uint32_t
 }
 
 WindowHandle SimWindowing::DesktopWindow() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (holdDesktop_) {
+    ++heldDesktopCalls_;
+    holdChanged_.notify_all();
+    holdChanged_.wait(lock, [this] { return !holdDesktop_; });
+    --heldDesktopCalls_;
+  }
   QueueLocked(ThreadIdLocked());
   return kDesktop;
 }
@@ -432,6 +438,24 @@ bool SimWindowing::HasQueue(std::uint32_t threadId) const {
 std::size_t SimWindowing::BlockedCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return blocked_;
+}
+
+void SimWindowing::HoldDesktopWindow() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  holdDesktop_ = true;
+}
+
+void SimWindowing::ReleaseDesktopWindow() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdDesktop_ = false;
+  }
+  holdChanged_.notify_all();
+}
+
+bool SimWindowing::WaitForHeldDesktopWindow(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return holdChanged_.wait_for(lock, timeout, [this] { return heldDesktopCalls_ > 0; });
 }
 
 }  // namespace talv::sim

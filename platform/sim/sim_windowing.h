@@ -5,6 +5,7 @@
 // with nothing left to wait for it blocks until another thread posts.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -78,6 +79,13 @@ class SimWindowing final : public Windowing {
   bool HasQueue(std::uint32_t threadId) const;
   // Threads blocked in GetMessage with nothing to wait for but a post.
   std::size_t BlockedCount() const;
+  // From HoldDesktopWindow until ReleaseDesktopWindow a DesktopWindow call
+  // waits (real time) before it does anything, so a thread whose first
+  // windowing call it is stands still without a message queue.
+  void HoldDesktopWindow();
+  void ReleaseDesktopWindow();
+  // Waits until some DesktopWindow call is being held; false on `timeout`.
+  bool WaitForHeldDesktopWindow(std::chrono::milliseconds timeout);
 
  private:
   struct Window {
@@ -122,6 +130,9 @@ class SimWindowing final : public Windowing {
   std::uintptr_t nextThreadTimerId_ = 0x7FFF;
   std::uint64_t timerSeq_ = 0;
   std::size_t blocked_ = 0;
+  bool holdDesktop_ = false;
+  std::size_t heldDesktopCalls_ = 0;
+  std::condition_variable holdChanged_;
   FaultPlan<Op> faults_;
 };
 

@@ -37,6 +37,8 @@ std::uint32_t Win32System::ModuleFileName(ModuleHandle module, char16_t* buffer,
 
 int Win32System::AtExit(void (*routine)()) { return std::atexit(routine); }
 
+void Win32System::ExitProcess(std::uint32_t code) { ::ExitProcess(code); }
+
 std::uint32_t Win32System::ShortPathName(const char16_t* longPath, char16_t* buffer,
                                          std::uint32_t capacity) {
   return GetShortPathNameW(W(longPath), W(buffer), capacity);

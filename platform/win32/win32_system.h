@@ -16,6 +16,7 @@ class Win32System final : public System {
   std::uint32_t ModuleFileName(ModuleHandle module, char16_t* buffer,
                                std::uint32_t capacity) override;
   int AtExit(void (*routine)()) override;
+  void ExitProcess(std::uint32_t code) override;
   std::uint32_t ShortPathName(const char16_t* longPath, char16_t* buffer,
                               std::uint32_t capacity) override;
   int AnsiToWide(const char* text, int length, char16_t* buffer, int capacity) override;

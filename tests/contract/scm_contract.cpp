@@ -138,11 +138,11 @@ TEST_F(ScmContract, StartPendingServiceReportsStartPending) {
   b.state = svc::kStartPending;
   Install(b);
   EXPECT_EQ(Query().dwCurrentState, svc::kStartPending);
-  // It takes the stop while starting, as the monitor service does.
+  // It says it takes the stop while starting, as the monitor service does.
+  // Whether the stop reaches it is no contract: Windows refuses it (1061)
+  // until the running state was reported, Wine delivers it. The simulator
+  // refuses it as Windows does (sim_scm_test).
   EXPECT_EQ(Query().dwControlsAccepted & svc::kAcceptStop, svc::kAcceptStop);
-  ASSERT_EQ(scm().Control(service_.get(), svc::kControlStop, nullptr), 0u);
-  std::uint32_t polls = 0;
-  EXPECT_TRUE(PollUntilStopped(&polls));
 }
 
 TEST_F(ScmContract, HandleWithoutTheRightAccessIsRefused) {

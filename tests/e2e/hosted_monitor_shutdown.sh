@@ -25,7 +25,7 @@ declare -A BEHAVIOUR=(
   [MSExchangeIMC]='StopDelayMs=2000 WaitHint=500'    # slow, but stopped within a few polls
   [MSExchangeKMS]='StopDelayMs=6000 WaitHint=0'      # hint 0: still a second a poll, stopped in time
   [MSExchangeDX]='AcceptStop=0 WaitHint=100'         # the stop request itself fails: 1052
-  [MSExchangeWEB]='StopDelayMs=30000 WaitHint=100'   # 20 polls take 20 s: 1053, then it stops anyway
+  [MSExchangeWEB]='StopDelayMs=30000 WaitHint=100'   # 20 polls, 19 s: 1053, then it stops anyway
   [MSExchangeES]='State=paused WaitHint=100'         # paused: stopped like a running one
 )
 BEHAVIOUR_KEY='HKLM\Software\TalvTestDoubles\Services'

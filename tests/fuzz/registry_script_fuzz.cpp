@@ -43,6 +43,7 @@ class FuzzSystem final : public System {
     return static_cast<std::uint32_t>(p.size());
   }
   int AtExit(void (*)()) override { return 0; }
+  void ExitProcess(std::uint32_t) override { std::abort(); }
   std::uint32_t ShortPathName(const char16_t*, char16_t* buffer, std::uint32_t capacity) override {
     std::u16string p(kShortPath);
     if (capacity <= p.size()) return static_cast<std::uint32_t>(p.size() + 1);

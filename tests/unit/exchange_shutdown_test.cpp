@@ -136,7 +136,7 @@ TEST_F(ExchangeShutdownTest, EachStopIsPolledWithTheReportedWaitHint) {
   ExpectNothingOpen();
 }
 
-TEST_F(ExchangeShutdownTest, AServiceThatNeverStopsTimesOutAfterTwentyPausesHeldWithinOneSecondAndAMinute) {
+TEST_F(ExchangeShutdownTest, AServiceThatNeverStopsTimesOutAfterTwentyPollsAndNineteenPausesHeldWithinOneSecondAndAMinute) {
   struct Row {
     std::uint32_t waitHint;
     std::uint32_t pause;
@@ -152,11 +152,14 @@ TEST_F(ExchangeShutdownTest, AServiceThatNeverStopsTimesOutAfterTwentyPausesHeld
     unsigned before = sim.scm.QueryCount(u"MSExchangeSA");
     EXPECT_EQ(monitor->ShutdownExchange(), err::kServiceRequestTimeout) << row.waitHint;
     // IsExchangeRunning asked once; then the first query and 20 polls, the
-    // last pause taken too.
+    // first at once after the stop request, and the time-out right after
+    // the last.
     EXPECT_EQ(sim.scm.QueryCount(u"MSExchangeSA") - before, 22u) << row.waitHint;
     std::vector<std::uint32_t> pauses = sim.system.Sleeps();
     pauses.erase(pauses.begin(), pauses.begin() + static_cast<std::ptrdiff_t>(sleptBefore));
-    EXPECT_EQ(pauses, std::vector<std::uint32_t>(20, row.pause)) << row.waitHint;
+    EXPECT_EQ(pauses, std::vector<std::uint32_t>(19, row.pause)) << row.waitHint;
+    EXPECT_EQ(sim.clock.NowMs() - sim.scm.StopRequests().back().atMs, 19ull * row.pause)
+        << row.waitHint;
     EXPECT_EQ(Events(), (std::vector<std::u16string>{kStarts, StopFailed(u"41d", u"MSExchangeSA"), kDone}))
         << row.waitHint;
   }

@@ -7,9 +7,11 @@
 #include <future>
 #include <thread>
 
+#include "monitor/store_disk_monitor.h"
 #include "platform/sim/sim_platform.h"
 #include "resources/messages.h"
 #include "service/service_host.h"
+#include "shutdown/cluster_binding.h"
 
 namespace talv {
 namespace {
@@ -198,30 +200,98 @@ TEST_F(ServiceHostTest, TheProcessEndsOnlyAfterServiceStoppedIsWritten) {
   EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{resources::kTextServiceStarted, resources::kTextServiceStopped}));
 }
 
-TEST_F(ServiceHostTest, AStopBeforeTheRunningReportGivesTwoThreeOne) {
+TEST_F(ServiceHostTest, AStopAfterRunningButBeforeTheRunThreadHasAQueueIsNotLost) {
   MarkAsService();
   sim.scm.SetStartedByScm(true);
-  // The service thread is held while it writes "Service started": start
-  // pending is reported, running is not yet.
+  // Held in "Service started": start pending, which takes no stop yet.
   sim.eventLog.HoldReports();
+  sim.windowing.HoldDesktopWindow();
   auto process = StartProcess();
   ASSERT_TRUE(sim.eventLog.WaitForHeldReport(10s));
-  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2}));
-  sim.scm.SendControl(svc::kControlStop);
-  ASSERT_TRUE(sim.scm.WaitForHandlerCalls(1, 10s));
+  EXPECT_EQ(sim.scm.SendControl(svc::kControlStop), err::kServiceCannotAcceptCtrl);
+  // Held in its first windowing call: running is reported, and the quit
+  // message cannot be posted yet.
   sim.eventLog.ReleaseReports();
+  ASSERT_TRUE(sim.windowing.WaitForHeldDesktopWindow(10s));
+  ASSERT_EQ(sim.scm.SendControl(svc::kControlStop), 0u);
+  ASSERT_TRUE(sim.scm.WaitForHandlerCalls(1, 10s));
+  EXPECT_FALSE(sim.windowing.HasQueue(host.runThreadId));
+  sim.windowing.ReleaseDesktopWindow();
   ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 3, 1}));
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 4, 3, 1}));
   EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{resources::kTextServiceStarted, resources::kTextServiceStopped}));
 }
 
-TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredWritesOneMessageOnly) {
+TEST_F(ServiceHostTest, AStopDuringAShutdownReportsStopPendingBeforeEachStepThenStopped) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  // The information store takes four polls to stop, with a hint of 1.5 s;
+  // the other Exchange services are not installed.
+  sim::ServiceBehaviour store;
+  store.waitHint = 1500;
+  store.stopPendingQueries = 3;
+  sim.scm.InstallService(u"MSExchangeIS", store);
+  ClusterApiBinding noCluster{sim.libraries, sim.system};
+  CStoreDiskMonitor monitor(platform, host, noCluster);
+  monitor.SetShutdownProgress(&host);
+  // The shutdown runs on the run thread a second into the run, as a check
+  // cycle runs it; the stop comes during the information store's first
+  // pause and is handled before the shutdown goes on.
+  sim.clock.At(1000, [&] { monitor.ShutdownExchange(); });
+  sim.clock.At(1001, [&] {
+    EXPECT_EQ(sim.scm.SendControl(svc::kControlStop), 0u);
+    EXPECT_TRUE(sim.scm.WaitForHandlerCalls(1, 10s));
+  });
+  auto process = StartProcess();
+  ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
+  struct Row {
+    std::uint32_t state, checkPoint, waitHint;
+    std::uint64_t atMs;
+  };
+  // Before each pause: the pause and a 10 s margin; before each service:
+  // the 30 s a stop control may block, and the margin.
+  const Row expected[] = {
+      {2, 0, 0, 0},         {4, 0, 0, 0},         {3, 0, 0, 1001},      {3, 1, 11500, 2500},
+      {3, 2, 11500, 4000},  {3, 3, 40000, 5500},  {3, 4, 40000, 5500},  {3, 5, 40000, 5500},
+      {3, 6, 40000, 5500},  {1, 0, 0, 5500},
+  };
+  auto statuses = sim.scm.Statuses();
+  ASSERT_EQ(statuses.size(), std::size(expected));
+  for (std::size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_EQ(statuses[i].status.dwCurrentState, expected[i].state) << i;
+    EXPECT_EQ(statuses[i].status.dwCheckPoint, expected[i].checkPoint) << i;
+    EXPECT_EQ(statuses[i].status.dwWaitHint, expected[i].waitHint) << i;
+    EXPECT_EQ(statuses[i].atMs, expected[i].atMs) << i;
+  }
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{
+                              resources::kTextServiceStarted, resources::kTextShutdownStarting,
+                              resources::kTextShutdownDone, resources::kTextServiceStopped}));
+  EXPECT_EQ(sim.scm.State(u"MSExchangeIS"), svc::kStopped);
+}
+
+TEST_F(ServiceHostTest, AFailingMessageQueueEndsTheRunAsAStopWould) {
+  MarkAsService();
+  sim.scm.SetStartedByScm(true);
+  sim.windowing.faults().FailNext(sim::SimWindowing::Op::GetMessage, err::kInvalidHandle);
+  auto process = StartProcess();
+  const bool ended = process.wait_for(10s) == std::future_status::ready;
+  EXPECT_TRUE(ended) << "the loop went on after GetMessage failed";
+  if (!ended) (void)sim.scm.SendControl(svc::kControlStop);
+  EXPECT_EQ(ReportedStates(), (std::vector<std::uint32_t>{2, 4, 1}));
+  EXPECT_EQ(EventTexts(), (std::vector<std::u16string>{resources::kTextServiceStarted, resources::kTextServiceStopped}));
+  EXPECT_EQ(sim.com.CallsOf(sim::SimCom::Op::Uninitialize).size(), 1u);
+}
+
+TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredWritesOneMessageAndEndsTheProcess) {
   MarkAsService();
   sim.scm.SetStartedByScm(true);
   sim.scm.faults().FailNext(SimServiceManager::Op::RegisterControlHandler, err::kServiceDoesNotExist);
   auto process = StartProcess();
+  // The dispatcher returns only once the process has ended: nothing else
+  // can end a service that reports no state.
   ASSERT_EQ(process.wait_for(10s), std::future_status::ready);
-  EXPECT_EQ(process.get(), 0);
+  EXPECT_EQ(sim.system.ExitCode(), std::optional<std::uint32_t>(err::kServiceDoesNotExist));
+  EXPECT_FALSE(sim.scm.DispatcherHung());
   ASSERT_EQ(sim.eventLog.Events().size(), 1u);
   EXPECT_EQ(sim.eventLog.Events()[0].strings[0], resources::kTextHandlerNotInstalled);
   EXPECT_EQ(sim.eventLog.Events()[0].type, evt::kError);

@@ -136,6 +136,10 @@ TEST_F(SimScmTest, StartPendingAndPausedServicesReportTheirStates) {
   scm.InstallService(u"Paused", paused);
   Open(u"Starting");
   EXPECT_EQ(Query().dwCurrentState, svc::kStartPending);
+  // Windows takes no stop before the running state; Wine does, so this is
+  // the simulator's own test, not a contract.
+  EXPECT_EQ(scm.Control(service, svc::kControlStop, nullptr), err::kServiceCannotAcceptCtrl);
+  EXPECT_EQ(Query().dwCurrentState, svc::kStartPending);
   Close();
   Open(u"Paused");
   EXPECT_EQ(Query().dwCurrentState, svc::kPaused);
@@ -284,6 +288,8 @@ struct FakeRuntime {
   // The main waits after its stopped report until `released`.
   bool holdAfterStopped = false, released = false, mainDone = false;
   std::vector<std::u16string> argv0;
+  // A main whose handler cannot be registered ends the process, or returns.
+  bool endProcessWithoutHandler = false;
 };
 FakeRuntime* g_runtime = nullptr;
 
@@ -307,7 +313,10 @@ void FakeMain(std::uint32_t argc, char16_t** argv) {
   if (argc > 0) g_runtime->argv0.emplace_back(argv[0]);
   g_runtime->registerResult =
       g_runtime->scm->RegisterControlHandler(u"TALVMON", &FakeHandler, &g_runtime->status);
-  if (g_runtime->registerResult != 0) return;
+  if (g_runtime->registerResult != 0) {
+    if (g_runtime->endProcessWithoutHandler) g_runtime->scm->ProcessEnded();
+    return;
+  }
   Report(svc::kStartPending);
   Report(svc::kRunning);
   std::unique_lock<std::mutex> lock(g_runtime->mutex);
@@ -402,24 +411,36 @@ TEST_F(SimDispatcherTest, ReturnsAtTheStoppedReportWithoutWaitingForTheMain) {
   EXPECT_TRUE(runtime.stop.wait_for(lock, 10s, [this] { return runtime.mainDone; }));
 }
 
-TEST_F(SimDispatcherTest, ControlsSentEarlyWaitForTheHandler) {
+TEST_F(SimDispatcherTest, StopIsRefusedUntilRunningAndAfterStoppedOtherControlsWaitForTheHandler) {
   scm.SetStartedByScm(true);
-  scm.SendControl(svc::kControlStop);  // before anything runs
+  // Before anything runs the service is start pending.
+  EXPECT_EQ(scm.SendControl(svc::kControlStop), err::kServiceCannotAcceptCtrl);
+  EXPECT_EQ(scm.SendControl(svc::kControlInterrogate), 0u);
   WinError result = 0xFFFF;
   std::thread processMain([&] { result = scm.StartDispatcher(u"TALVMON", &FakeMain); });
+  ASSERT_TRUE(scm.WaitForReportedState(svc::kRunning, 10s));
+  EXPECT_EQ(scm.SendControl(svc::kControlStop), 0u);
   processMain.join();
   EXPECT_EQ(result, 0u);
-  ASSERT_EQ(scm.HandlerCalls().size(), 1u);
+  auto calls = scm.HandlerCalls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[0].control, svc::kControlInterrogate);
   EXPECT_EQ(scm.Statuses().back().status.dwCurrentState, svc::kStopped);
+  EXPECT_EQ(scm.SendControl(svc::kControlStop), err::kServiceNotActive);
 }
 
-TEST_F(SimDispatcherTest, HandlerRegistrationFailureEndsTheDispatcherWithoutReports) {
+TEST_F(SimDispatcherTest, AMainWithoutHandlerReturnsOnlyWhenItEndsTheProcess) {
   scm.SetStartedByScm(true);
-  scm.faults().FailNext(Op::RegisterControlHandler, err::kInvalidParameter);
-  EXPECT_EQ(scm.StartDispatcher(u"TALVMON", &FakeMain), 0u);
-  EXPECT_EQ(runtime.registerResult, err::kInvalidParameter);
+  // Windows' dispatcher would wait for ever without the process's end.
+  scm.SetHangLimit(50ms);
+  for (bool ends : {true, false}) {
+    runtime.endProcessWithoutHandler = ends;
+    scm.faults().FailNext(Op::RegisterControlHandler, err::kInvalidParameter);
+    EXPECT_EQ(scm.StartDispatcher(u"TALVMON", &FakeMain), 0u);
+    EXPECT_EQ(runtime.registerResult, err::kInvalidParameter);
+    EXPECT_EQ(scm.DispatcherHung(), !ends);
+  }
   EXPECT_TRUE(scm.Statuses().empty());
-  EXPECT_FALSE(scm.WaitForReportedState(svc::kRunning, 0ms));
 }
 
 TEST_F(SimDispatcherTest, WrongNameFailedStatusAndSecondDispatcher) {
