@@ -22,12 +22,13 @@ while IFS= read -r line; do
     [ "$first" != rem ] && grep -qiE '[[:space:]]rem([[:space:]]|$)' <<<"$line" &&
       bad $n "rem after a command: $line"
   fi
-  # Every talvmon.exe with a switch, in code blocks and in the text alike.
+  # Every run of talvmon.exe with a switch (at the start of a command line or
+  # code span, or after start /wait), in code blocks and in the text alike.
   while read -r switch rest; do
     [ -z "$switch" ] && continue
     grep -qixE '[-/](Service|RegServer|UnregServer)' <<<"$switch" || bad $n "unknown switch $switch"
     [ -z "$rest" ] || bad $n "words after $switch: $rest"
-  done < <(grep -oE 'talvmon\.exe +[-/][^`]*' <<<"$line" | sed -E 's/^talvmon\.exe +//')
+  done < <(grep -oE '(^ *|`|/wait +)talvmon\.exe +[-/][^`]*' <<<"$line" | sed -E 's/^.*talvmon\.exe +//')
   grep -qE '\b(start|reset|actions|binPath|obj|depend|type)=[^ `]' <<<"$line" &&
     bad $n "an sc option without a blank after '=': $line"
 done <"$guide"
