@@ -1,9 +1,8 @@
 // The registration commands of the service host: "RegServer", "Service"
 // and "UnregServer" write or remove the program's application identity,
 // install or delete the TALVMON service and register or unregister the type
-// library, and write or remove the event source's message file. Failures to
-// reach the Service Control Manager are shown in message boxes; nothing goes
-// to the event log in these runs.
+// library. Failures to reach the Service Control Manager are shown in
+// message boxes; nothing goes to the event log in these runs.
 #include <string>
 #include <vector>
 
