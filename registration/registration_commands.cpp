@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "monitor/settings.h"
+#include "registration/event_source.h"
 #include "registration/registry_script.h"
 #include "registration/type_library.h"
 #include "service/service_host.h"
@@ -187,6 +188,9 @@ HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
   const bool removed = UninstallService();
   ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
                       ScriptDirection::kRegister);
+  // Events are written without it too, only shown plainer: not a failure of the command.
+  if (RegisterEventMessageFile(platform_.registry, platform_.system, displayName) != err::kSuccess)
+    ShowMessage(u"Couldn't register event source");
 
   HResult result = 0;
   UniqueKey appIds;
@@ -226,6 +230,8 @@ HResult CServiceHost::UnregisterProgram() {
   if (com::Failed(hr)) return hr;
   ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
                       ScriptDirection::kUnregister);
+  if (UnregisterEventMessageFile(platform_.registry, displayName) != err::kSuccess)
+    ShowMessage(u"Couldn't remove event source");
   UninstallService();
   UnregisterModuleClasses(TypeLibraryPorts(platform_), *this, true, nullptr);
   return 0;

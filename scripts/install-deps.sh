@@ -37,6 +37,8 @@ missing() {
   have ninja || need+=(ninja-build)
   { have x86_64-w64-mingw32-g++-posix && have i686-w64-mingw32-g++-posix; } || need+=(mingw-w64)
   have x86_64-w64-mingw32-widl || need+=(mingw-w64-tools)
+  # The message compilers, for the executable's message table.
+  { have x86_64-w64-mingw32-windmc && have i686-w64-mingw32-windmc; } || need+=(binutils-mingw-w64)
   [ -x "$root/usr/lib/wine/wine64" ] || need+=(wine64)
   [ -x "$root/usr/lib/wine/wine" ] || need+=(wine32:i386)
   [ -f "$root/usr/src/googletest/CMakeLists.txt" ] || need+=(googletest)

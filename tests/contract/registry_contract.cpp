@@ -73,6 +73,17 @@ TEST_F(RegistryContract, StringRoundTripWithSizeQuery) {
   EXPECT_EQ(std::u16string(buf), u"E:\\exchsrvr\\mdbdata");
 }
 
+TEST_F(RegistryContract, ExpandableStringIsStoredAndReadUnexpanded) {
+  SetString(root(), u"EventMessageFile", u"%SystemRoot%\\talvmon.exe", reg::kExpandSz);
+  std::uint32_t type = 0;
+  char16_t buf[64] = {};
+  std::uint32_t size = sizeof buf;
+  ASSERT_EQ(r().QueryValue(root(), u"EventMessageFile", &type, buf, &size), 0u);
+  EXPECT_EQ(type, reg::kExpandSz);
+  EXPECT_EQ(size, 50u);
+  EXPECT_EQ(std::u16string(buf), u"%SystemRoot%\\talvmon.exe") << "the reader expands it, not the registry";
+}
+
 TEST_F(RegistryContract, OneCharacterStringFitsFourBytes) {
   SetString(root(), u"CheckEveryMinutes", u"5");
   std::uint32_t v = 0xAAAAAAAAu, size = 4;

@@ -92,6 +92,12 @@ uninstall='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 products=$(scn_reg query "$uninstall" /s 2>/dev/null |
   tr -d '\r' | grep -c 'DisplayName    REG_SZ    TALV Wardstone')
 expect "installed products named TALV Wardstone" "$products" 1
+# The installed product carries the version of the build, the one its file carries.
+version=$(sed -n 's/^#define TALV_VERSION_TEXT "\(.*\)"$/\1/p' "$build/resources/talv_version.h")
+shown=$(scn_reg query "$uninstall" /s 2>/dev/null | tr -d '\r' | awk '/^HKEY/ { key = $0 }
+  $1 == "DisplayName" && $3 == "TALV" { ours[key] = 1 } $1 == "DisplayVersion" { v[key] = $3 }
+  END { for (k in ours) print v[k] }')
+expect "installed product version" "$shown" "${version:-no version header}"
 
 # The installed file guards the server, with the storage library beside it.
 scn_place_double "${TALV_E2E_ZVAPI:-zvapi.dll}" "$SCN_PREFIX/drive_c/$folder/TALV Wardstone" || exit 1

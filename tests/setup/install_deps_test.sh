@@ -22,7 +22,7 @@ machine() {
   mkdir -p "$root/var/lib/dpkg" "$root/usr/bin" "$root/usr/src/googletest" \
            "$root/usr/lib/llvm-14/lib/clang/14/lib/linux" "$root/usr/include/benchmark"
   for t in cmake g++ ninja x86_64-w64-mingw32-g++-posix i686-w64-mingw32-g++-posix \
-           x86_64-w64-mingw32-widl flock python3 clang++ wixl; do
+           x86_64-w64-mingw32-widl x86_64-w64-mingw32-windmc i686-w64-mingw32-windmc flock python3 clang++ wixl; do
     touch "$root/usr/bin/$t" && chmod +x "$root/usr/bin/$t"
   done
   touch "$root/usr/src/googletest/CMakeLists.txt" "$root/usr/include/benchmark/benchmark.h" \

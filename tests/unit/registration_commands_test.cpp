@@ -5,6 +5,7 @@
 
 #include "monitor/settings.h"
 #include "platform/sim/sim_platform.h"
+#include "registration/event_source.h"
 #include "service/service_host.h"
 #include "tests/unit/registry_script_fixture.h"
 
@@ -16,6 +17,7 @@ using talv::testing::kExeKey;
 using talv::testing::kIdentityKey;
 
 constexpr char16_t kExe[] = u"C:\\Program Files\\TALV\\talvmon.exe";
+constexpr char16_t kSourceKey[] = u"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\TALV Wardstone";
 
 class RegistrationTest : public ::testing::Test {
  protected:
@@ -51,6 +53,20 @@ class RegistrationTest : public ::testing::Test {
       out.push_back(b.text);
     }
     return out;
+  }
+  // The event source's message file and types, or false when the key is missing.
+  bool EventSourceNamesTheExecutable() {
+    if (!sim.registry.HasKey(reg::kLocalMachine, kSourceKey)) return false;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> types;
+    EXPECT_TRUE(sim.registry.Get(reg::kLocalMachine, kSourceKey, u"EventMessageFile", &type, nullptr));
+    EXPECT_EQ(type, reg::kExpandSz);
+    EXPECT_EQ(sim.registry.GetString(reg::kLocalMachine, kSourceKey, u"EventMessageFile"), kExe)
+        << "the full path, unquoted";
+    EXPECT_TRUE(sim.registry.Get(reg::kLocalMachine, kSourceKey, u"TypesSupported", &type, &types));
+    EXPECT_EQ(type, reg::kDword);
+    EXPECT_EQ(types, (std::vector<std::uint8_t>{7, 0, 0, 0}));
+    return true;
   }
   std::u16string Identity(const char16_t* value) {
     return sim.registry.GetString(reg::kClassesRoot, kIdentityKey, value ? value : u"");
@@ -99,6 +115,7 @@ TEST_F(RegistrationTest, ServiceSwitchRegistersIdentityServiceAndTypeLibrary) {
   ASSERT_EQ(tl.size(), 1u);
   EXPECT_EQ(tl[0].path, kExe);
   EXPECT_EQ(tl[0].helpDir, u"C:\\Program Files\\TALV\\");
+  EXPECT_TRUE(EventSourceNamesTheExecutable());
 }
 
 TEST_F(RegistrationTest, TypeLibraryFailureIsTheExitCode) {
@@ -127,10 +144,13 @@ TEST_F(RegistrationTest, RegServerAfterServiceRemovesTheServiceAndKeepsServicePa
   EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
   EXPECT_FALSE(sim.registry.HasValue(reg::kClassesRoot, kIdentityKey, u"LocalService"));
   EXPECT_EQ(Identity(u"ServiceParameters"), u"-Service");
+  EXPECT_TRUE(EventSourceNamesTheExecutable());
   EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(RegistrationTest, UnregServerRemovesEverythingOfOursAndKeepsAppId) {
+  const std::u16string exchange = std::u16string(kEventSourcesKey) + u"\\MSExchangeIS";
+  sim.registry.PutKey(reg::kLocalMachine, exchange);
   ASSERT_EQ(host.RegisterProgram(true, true), 0u);
   EXPECT_EQ(host.UnregisterProgram(), 0u);
   EXPECT_FALSE(sim.registry.HasKey(reg::kClassesRoot, kIdentityKey));
@@ -138,6 +158,8 @@ TEST_F(RegistrationTest, UnregServerRemovesEverythingOfOursAndKeepsAppId) {
   EXPECT_TRUE(sim.registry.HasKey(reg::kClassesRoot, u"AppID\\{00000000-0000-0000-0000-000000000001}"));
   EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
   EXPECT_FALSE(sim.registry.HasKey(reg::kClassesRoot, u"TypeLib\\{6A1C7E51-3B94-4D0F-9E21-5C8A7D3F0B16}"));
+  EXPECT_FALSE(sim.registry.HasKey(reg::kLocalMachine, kSourceKey));
+  EXPECT_TRUE(sim.registry.HasKey(reg::kLocalMachine, exchange)) << "other sources stay";
   // Nothing registered: no box, and still 0.
   EXPECT_EQ(host.UnregisterProgram(), 0u);
   EXPECT_TRUE(Boxes().empty());
@@ -209,6 +231,46 @@ TEST_F(RegistrationTest, ServiceThatCannotBeCreatedShowsOneBoxAndKeepsTheResult)
   EXPECT_EQ(host.RegisterProgram(true, true), 0u);
   EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't create service"}));
   EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
+}
+
+TEST_F(RegistrationTest, EventSourceThatCannotBeWrittenOrRemovedIsSaidAndTheCommandGoesOn) {
+  sim.registry.DenyKey(reg::kLocalMachine, kEventSourcesKey, reg::kCreateSubKey);  // no administrator rights
+  EXPECT_EQ(host.RegisterProgram(true, true), 0u);
+  EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
+  EXPECT_EQ(Identity(u"LocalService"), u"TALVMON");
+  EXPECT_FALSE(sim.registry.HasKey(reg::kLocalMachine, kSourceKey));
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't register event source"}));
+  sim.registry.ClearDenials();
+  ASSERT_EQ(host.RegisterProgram(true, false), 0u);
+  sim.registry.DenyKey(reg::kLocalMachine, kSourceKey, 0x10000);  // DELETE
+  EXPECT_EQ(host.UnregisterProgram(), 0u);
+  EXPECT_FALSE(sim.registry.HasKey(reg::kClassesRoot, kIdentityKey)) << "the rest is removed";
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't register event source", u"Couldn't remove event source"}));
+}
+
+TEST_F(RegistrationTest, EventSourceStepsFailWithTheirError) {
+  struct Case {
+    const char* what;
+    sim::SimRegistry::Op op;
+    unsigned nth;  // 0: no fault
+    std::u16string exe;
+    WinError want;
+  } cases[] = {
+      {"key", sim::SimRegistry::Op::Create, 1, kExe, err::kAccessDenied},
+      {"message file", sim::SimRegistry::Op::Set, 1, kExe, err::kAccessDenied},
+      {"types", sim::SimRegistry::Op::Set, 2, kExe, err::kAccessDenied},
+      // A path cut at 260 units would name another file.
+      {"long path", sim::SimRegistry::Op::Set, 0, u"C:\\" + std::u16string(300, u'x') + u".exe", 122},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim.system.SetModuleFileName(c.exe);
+    if (c.nth != 0) sim.registry.faults().FailNth(c.op, c.nth, c.want);
+    EXPECT_EQ(RegisterEventMessageFile(sim.registry, sim.system, u"TALV Wardstone"), c.want);
+    EXPECT_FALSE(sim.registry.HasValue(reg::kLocalMachine, kSourceKey, u"TypesSupported"));
+    sim.registry.faults().Clear();
+    EXPECT_EQ(UnregisterEventMessageFile(sim.registry, u"TALV Wardstone"), 0u) << "also with nothing there";
+  }
 }
 
 TEST_F(RegistrationTest, InstalledServiceThatCannotBeOpenedOrDeleted) {

@@ -1,19 +1,26 @@
 // The resources that talvmon.exe carries. Its string table, loaded from the
-// built executable, is the one the code and the simulator use. Its type
+// built executable, is the one the code and the simulator use. Its message
+// table renders an event as the event log's reader does, and its version is
+// the project's. Its type
 // library, read by Wine's LoadTypeLib, is registered and unregistered through
 // the program's own operations over the real adapters: what Wine wrote under
 // HKCR\TypeLib, and that it is all gone again afterwards.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
+#include <vector>
 
 #include "platform/win32/win32_platform.h"
 #include "platform/win32/windows_fence.h"
 #include "tests/wine/raw_win32.h"
+// After the fence: its lean Windows headers leave the version functions out.
+#include <winver.h>
 #include "registration/registry_script.h"
 #include "registration/type_library.h"
 #include "resources/messages.h"
 #include "service/server_module.h"
+#include "talv_version.h"
 
 namespace talv {
 namespace {
@@ -55,6 +62,63 @@ TEST(ExecutableStringsTest, TheStringTableIsTheMessageSource) {
   for (std::uint32_t id : {resources::kStringTable[0].id - 1, last + 1}) {
     wchar_t text[8] = {};
     EXPECT_EQ(LoadStringW(exe.get(), id, text, 8), 0) << id;
+  }
+}
+
+// An event of the program has identifier 0 and its whole text as its one
+// insertion string; the event log's reader formats message 0 of the
+// executable with it, and must get the text back unchanged: no line break
+// added, and no "%" inside it taken for an insert.
+TEST(ExecutableStringsTest, MessageZeroRendersAnEventAsItsText) {
+  std::u16string path = TalvmonPath();
+  RawLibrary exe(kRaw, LoadLibraryExW(W(path.c_str()), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+  ASSERT_NE(exe.get(), nullptr) << "talvmon.exe is built beside the tests";
+  const std::u16string event =
+      u"TALV pool '100%1' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.";
+  DWORD_PTR inserts[] = {reinterpret_cast<DWORD_PTR>(W(event.c_str()))};
+  wchar_t text[512] = {};
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, exe.get(), 0, 0,
+                           text, 512, reinterpret_cast<va_list*>(inserts));
+  ASSERT_NE(n, 0u) << "no message 0: " << GetLastError();
+  EXPECT_EQ(std::u16string(U(text), n), event);
+  std::printf("message 0 with the event's text: \"%ls\"\n", text);
+}
+
+TEST(ExecutableStringsTest, TheVersionIsTheProjectVersion) {
+  std::u16string path = TalvmonPath();
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(W(path.c_str()), &ignored);
+  ASSERT_NE(size, 0u) << "no version resource: " << GetLastError();
+  std::vector<BYTE> block(size);
+  ASSERT_TRUE(GetFileVersionInfoW(W(path.c_str()), 0, size, block.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  const DWORD high = MAKELONG(TALV_VERSION_MINOR, TALV_VERSION_MAJOR), low = MAKELONG(0, TALV_VERSION_PATCH);
+  EXPECT_EQ(fixed->dwFileVersionMS, high);
+  EXPECT_EQ(fixed->dwFileVersionLS, low);
+  EXPECT_EQ(fixed->dwProductVersionMS, high);
+  EXPECT_EQ(fixed->dwProductVersionLS, low);
+  const struct {
+    const char16_t* name;
+    std::u16string want;  // empty: any text
+  } values[] = {{u"FileVersion", u"" TALV_VERSION_TEXT},
+                {u"ProductVersion", u"" TALV_VERSION_TEXT},
+                {u"ProductName", u"TALV Wardstone"},
+                {u"OriginalFilename", u"talvmon.exe"},
+                {u"FileDescription", u""}};
+  for (const auto& v : values) {
+    std::u16string key = std::u16string(u"\\StringFileInfo\\040904B0\\") + v.name;
+    wchar_t* text = nullptr;
+    length = 0;
+    ASSERT_TRUE(VerQueryValueW(block.data(), W(key.c_str()), reinterpret_cast<void**>(&text), &length))
+        << "no " << std::string(v.name, v.name + std::char_traits<char16_t>::length(v.name));
+    std::u16string got(U(text));
+    if (v.want.empty())
+      EXPECT_FALSE(got.empty());
+    else
+      EXPECT_EQ(got, v.want);
+    std::printf("%ls: %ls\n", W(v.name), text);
   }
 }
 

@@ -18,6 +18,7 @@ put() {
     wine32:i386) tool usr/lib/wine/wine ;;
     mingw-w64) tool usr/bin/x86_64-w64-mingw32-g++-posix; tool usr/bin/i686-w64-mingw32-g++-posix ;;
     mingw-w64-tools) tool usr/bin/x86_64-w64-mingw32-widl ;;
+    binutils-mingw-w64) tool usr/bin/x86_64-w64-mingw32-windmc; tool usr/bin/i686-w64-mingw32-windmc ;;
     ninja-build) tool usr/bin/ninja ;;
     googletest) tool usr/src/googletest/CMakeLists.txt ;;
     *:*) ;;
