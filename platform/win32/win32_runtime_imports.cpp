@@ -6,8 +6,9 @@
 // refuses the whole program before it starts. Defined here, the pointers are
 // ours: each starts at a function that looks the name up in kernel32 at its
 // first call, falls back where the system lacks it, and replaces itself with
-// the answer. No static constructor is involved, since the thread layer runs
-// before constructors do (its TLS callback at process start).
+// the answer. No static constructor is involved: the thread layer may call
+// them before constructors run, so each pointer holds its binding function
+// from the image's initialised data on.
 //
 // This object is linked into every program as an object, not taken from the
 // platform archive (see platform/win32/CMakeLists.txt): the linker takes an
