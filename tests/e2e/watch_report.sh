@@ -84,6 +84,16 @@ for key in MSExchangeIS\\ParametersPrivate MSExchangeIS\\ParametersPublic MSExch
   scn_wine reg delete "$SERVICES_KEY\\$key" /f >/dev/null || e2e_fail "reg delete $key failed"
 done
 check 3 "TALVMON UNKNOWN - nothing to check: no Exchange location found" -Check
+# As the guide shows it: "start /wait" gives the program no standard output,
+# so it writes to the console of the prompt that started it (a terminal here).
+console=$(WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=$SCN_DLLOVERRIDES timeout 120 \
+  script -qc "$SCN_WINE cmd /c 'start /wait C:\\TALV\\talvmon.exe -Check & echo errorlevel %ERRORLEVEL%'" /dev/null |
+  tr -d '\r')
+echo "--- start /wait talvmon.exe -Check, on a console:"
+echo "$console"
+grep -q "TALVMON UNKNOWN - nothing to check: no Exchange location found" <<<"$console" ||
+  e2e_fail "start /wait talvmon.exe -Check printed nothing on the console"
+grep -q "errorlevel 3" <<<"$console" || e2e_fail "start /wait talvmon.exe -Check: no errorlevel 3"
 
 # No check wrote an event or stopped a service.
 e2e_expect_events "$expected"
