@@ -96,19 +96,23 @@ void CStoreDiskMonitor::OnTimer(std::uintptr_t timerId) {
   // Only the fifteen Exchange reads fill the set, so its distinct letters
   // and their terminator always fit; a set that could overflow is not looked at.
   std::size_t n = m_paths.size() < kLetterRoom ? m_paths.CollectDriveLetters(letters) : 0;
+  // What each letter's lookup and free-space test found, for the watch report.
+  WatchView view;
   if (n != 0) {
     letters[n] = 0;
     for (std::size_t i = 0; i < n; ++i) {
       // The name goes back to the library as a resource: cleared for each
       // letter, nothing of the stack or of the letter before follows it.
       std::fill(std::begin(poolName), std::end(poolName), char16_t{0});
-      if (!FindPoolForDrive(letters[i], poolName)) continue;
-      if (!IsPoolBelowThreshold(poolName)) continue;
+      DriveView& drive = view.drives[view.count++];
+      ExamineDrive(letters[i], poolName, &drive);
+      if (!drive.low) continue;
       ReportLowPoolSpace(poolName, letters[i]);
       anyLow = true;
     }
-    if (anyLow) ShutdownExchange();
   }
+  ReportWatchIfChanged(view);
+  if (anyLow) ShutdownExchange();
   m_bChecking = 0;
 }
 

@@ -12,12 +12,14 @@
 //                                    lookup and the free-space test
 //   shutdown/exchange_shutdown.cpp   the messages, the Exchange services'
 //                                    state and shutdown, the cluster path
+//   monitor/watch_report.cpp         the watch report and the one-off check
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "monitor/exchange_paths.h"
+#include "monitor/watch_report.h"
 #include "monitor/wnd.h"
 #include "platform/platform.h"
 #include "service/event_log_reporter.h"
@@ -59,6 +61,25 @@ class CStoreDiskMonitor : public CWnd {
   // True when the pool's information was read and its free MB is below
   // m_nThresholdMB.
   bool IsPoolBelowThreshold(const char16_t* poolName);
+  // FindPoolForDrive that also says why nothing was found: on false
+  // `why->state` (and for kNoAnswer `why->status`) is set.
+  bool LookUpPool(char16_t letter, char16_t* poolName, DriveView* why);
+  // The free-space test's reading: false when the pool's information cannot
+  // be read (*freeMB untouched).
+  bool ReadPoolFreeMB(const char16_t* poolName, std::uint64_t* freeMB);
+  // The lookup and the free-space test for one letter, as the cycle makes
+  // them, into `view`; the pool's name is left in `poolName` when found.
+  void ExamineDrive(char16_t letter, char16_t* poolName, DriveView* view);
+
+  // --- monitor/watch_report.cpp -----------------------------------------
+  // Message 106 (every letter watched) or 107 for the view, when it is the
+  // first or differs from the one last written in more than free space.
+  void ReportWatchIfChanged(const WatchView& view);
+  // One cycle in report-only mode: reads the locations and settings,
+  // examines every letter, writes the report to `console` and returns the
+  // check's exit code (0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN). Writes no
+  // event and controls no service.
+  int RunCheck(Console& console);
 
   // --- shutdown/exchange_shutdown.cpp ----------------------------------
   // Message 102 for the pool and letter, if Exchange is running.
@@ -119,15 +140,19 @@ class CStoreDiskMonitor : public CWnd {
   std::uint32_t CallGetResourceInfo(const void* resource, std::uint32_t type,
                                     const void* subresource, std::uint32_t size, void* record);
   // --- shutdown/exchange_shutdown.cpp ----------------------------------
-  // Writes string-table text `id`, formatted with `args`, as one event.
+  // Writes string-table text `id`, formatted with `args`, as one event
+  // (`whole`: not cut to the reporter's usual length).
   void WriteMessage(std::uint32_t id, std::uint16_t type, const MessageArg* args,
-                    std::size_t argCount);
+                    std::size_t argCount, bool whole = false);
 
   Platform& platform_;
   CEventLogReporter& reporter_;
   ClusterApiBinding& cluster_;
   StorageApiBinding storage_;
   ShutdownProgress* progress_ = nullptr;
+  // The watch report last written, if any.
+  bool watchWritten_ = false;
+  WatchView lastWatch_;
 };
 
 }  // namespace talv

@@ -46,6 +46,10 @@ class Console {
   virtual ~Console() = default;
   // Writes the text to standard output at once (no buffering across calls).
   virtual void Write(const char16_t* text) = 0;
+  // For a process started without standard output: later writes go to the
+  // console of the process that started it, if it has one (AttachConsole,
+  // then "CONOUT$", as UTF-16). With standard output nothing changes.
+  virtual void UseParentConsole() = 0;
 };
 
 }  // namespace talv

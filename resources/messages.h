@@ -15,7 +15,11 @@
     "TALV pool '%1' has reached Microsoft Exchange Server shutdown threshold for partition %2: of < %3!d! MB free in the pool.") \
   X(103, ShutdownStarting, "TALV Wardstone will now stop Microsoft Exchange Server.")           \
   X(104, StopFailed, "Error (%1!x!) stopping service '%2'.")                                    \
-  X(105, ShutdownDone, "TALV Wardstone has completed the shutdown of Microsoft Exchange.")
+  X(105, ShutdownDone, "TALV Wardstone has completed the shutdown of Microsoft Exchange.")      \
+  X(106, WatchingAll,                                                                            \
+    "TALV Wardstone is watching every Exchange drive: %1. Threshold %2!u! MB, checked every %3!u! seconds.") \
+  X(107, CannotWatchAll,                                                                         \
+    "TALV Wardstone cannot watch every Exchange drive: %1. Threshold %2!u! MB, checked every %3!u! seconds.")
 
 #ifndef RC_INVOKED
 #include <cstdint>

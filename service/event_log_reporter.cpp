@@ -1,5 +1,7 @@
 #include "service/event_log_reporter.h"
 
+#include <string>
+
 namespace talv {
 
 CEventLogReporter::CEventLogReporter(EventLog& eventLog, Console& console)
@@ -20,7 +22,17 @@ void CEventLogReporter::WriteEventLog(std::uint16_t type, const char16_t* text) 
   if (text != nullptr)
     for (; n < kMessageUnits && text[n] != 0; ++n) message[n] = text[n];
   message[n] = 0;
+  Write(type, message, n);
+}
 
+void CEventLogReporter::WriteWholeEventLog(std::uint16_t type, const char16_t* text) {
+  std::u16string message(text != nullptr ? text : u"");
+  const std::size_t n = message.size();
+  message.push_back(0);  // room for the console's line feed
+  Write(type, message.data(), n);
+}
+
+void CEventLogReporter::Write(std::uint16_t type, char16_t* message, std::size_t n) {
   if (runningAsService != 0) {
     UniqueEventSource source;
     if (RegisterSource(source, eventLog_, nullptr, displayName) != err::kSuccess || !source)

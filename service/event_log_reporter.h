@@ -27,6 +27,9 @@ class CEventLogReporter {
   // event of `type` (evt::k*) under the source `displayName`, or as one
   // console line in a plain-process run. Failures drop the message silently.
   void WriteEventLog(std::uint16_t type, const char16_t* text);
+  // The same, never cut: for the watch report, whose many drives would be
+  // cut in the middle of one.
+  void WriteWholeEventLog(std::uint16_t type, const char16_t* text);
 
   // The event source name, zero-terminated.
   char16_t displayName[kDisplayNameUnits] = {};
@@ -34,6 +37,10 @@ class CEventLogReporter {
   std::int32_t runningAsService = 0;
 
  private:
+  // Writes the message buffer `message` (terminated, with room for one more
+  // unit behind its terminator).
+  void Write(std::uint16_t type, char16_t* message, std::size_t length);
+
   EventLog& eventLog_;
   Console& console_;
 };

@@ -6,6 +6,7 @@
 #include "monitor/store_disk_monitor.h"
 #include "platform/text.h"
 #include "resources/messages.h"
+#include "service/check_command.h"
 #include "service/security_descriptor.h"
 
 namespace talv {
@@ -240,6 +241,7 @@ int ProcessEntry(CServiceHost& host, ModuleHandle instance) {
     if (SameName(token, u"UnregServer")) return static_cast<int>(host.UnregisterProgram());
     if (SameName(token, u"RegServer")) return static_cast<int>(host.RegisterProgram(true, false));
     if (SameName(token, u"Service")) return static_cast<int>(host.RegisterProgram(true, true));
+    if (IsCheckSwitch(token)) return RunCheckCommand(host);
   }
 
   UniqueKey appIds;

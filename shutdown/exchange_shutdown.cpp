@@ -43,13 +43,16 @@ const char16_t* const CStoreDiskMonitor::kExchangeServiceOrder[14] = {
 };
 
 void CStoreDiskMonitor::WriteMessage(std::uint32_t id, std::uint16_t type, const MessageArg* args,
-                                     std::size_t argCount) {
+                                     std::size_t argCount, bool whole) {
   // The texts are the executable's own; one that cannot be loaded is not
   // written at all.
   char16_t templ[512];
   if (platform_.system.LoadString(0, id, templ, static_cast<int>(std::size(templ))) <= 0) return;
   std::u16string text = FormatMessageText(templ, args, argCount);
-  reporter_.WriteEventLog(type, text.c_str());
+  if (whole)
+    reporter_.WriteWholeEventLog(type, text.c_str());
+  else
+    reporter_.WriteEventLog(type, text.c_str());
 }
 
 bool CStoreDiskMonitor::IsServiceStopped(const char16_t* serviceName) {

@@ -1,5 +1,6 @@
 // The pool behind a drive letter, and its free space, as the storage
 // library reports them.
+#include <algorithm>
 #include <memory>
 #include <new>
 
@@ -73,11 +74,23 @@ std::uint32_t CStoreDiskMonitor::CallGetResourceInfo(const void* resource, std::
 
 namespace {
 
+// The status of the first library call of a lookup that failed.
+struct FirstFailure {
+  bool seen = false;
+  std::uint32_t status = 0;
+  void Note(std::uint32_t s) {
+    if (!seen) status = s;
+    seen = true;
+  }
+};
+
 // Lists the resources of `type` below `parent` in two calls: a probe into
 // room for one entry that learns the size, then the real listing into a
-// buffer of that size. The probe's entry is never used.
+// buffer of that size. The probe's entry is never used. A call that fails
+// is noted in `failure`.
 template <typename ListFn>
-bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, ResourceList* out) {
+bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, ResourceList* out,
+                   FirstFailure* failure) {
   std::uint8_t probe[zv::kEntryBytes] = {};
   std::uint32_t size = zv::kEntryBytes;
   std::uint32_t count = 0;
@@ -85,6 +98,7 @@ bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, Resour
   if (status == zv::kSuccess) {
     if (count != 1) return false;  // none, or a count the probe cannot have held
   } else if (status != zv::kBufferTooSmall) {
+    failure->Note(status);
     return false;
   }
   // The size is the library's word: beyond the cap it is taken as a fault,
@@ -95,7 +109,11 @@ bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, Resour
   // to it as an empty name rather than as whatever the heap held.
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[allocated == 0 ? 1 : allocated]());
   if (!buffer) return false;
-  if (list(parent, type, buffer.get(), &size, &count) != zv::kSuccess) return false;
+  status = list(parent, type, buffer.get(), &size, &count);
+  if (status != zv::kSuccess) {
+    failure->Note(status);
+    return false;
+  }
   // Entries are read only inside the buffer this side allocated, and only
   // as far as the size the library reports for what it wrote.
   std::uint32_t fits = allocated / zv::kEntryBytes;
@@ -116,29 +134,47 @@ bool ListResources(ListFn&& list, const void* parent, std::uint32_t type, Resour
 }  // namespace
 
 bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
+  DriveView why;
+  return LookUpPool(letter, poolName, &why);
+}
+
+bool CStoreDiskMonitor::LookUpPool(char16_t letter, char16_t* poolName, DriveView* why) {
   // A location without a drive letter (UNC, relative, an unexpanded
   // variable) is on no virtual disk we can tell; 0 would match every disk
   // that is not mounted under a letter.
+  why->state = DriveView::State::kNoLetter;
   if (letter == 0) return false;
+  why->state = DriveView::State::kStorageMissing;
   if (!IsDriverServicePresent(zv::kDriverService)) return false;
   if (!BindStorageApi()) return false;
+  FirstFailure failure;
+  // Nothing matched: whether the library failed a call on the way says
+  // which of the two it was.
+  auto notFound = [&] {
+    why->state = failure.seen ? DriveView::State::kNoAnswer : DriveView::State::kNoVirtualDisk;
+    why->status = failure.status;
+    return false;
+  };
   auto list = [this](const void* parent, std::uint32_t type, void* buffer, std::uint32_t* size,
                      std::uint32_t* count) {
     return CallListResource(parent, type, buffer, size, count);
   };
 
   ResourceList pools;
-  if (!ListResources(list, nullptr, zv::kPool, &pools)) return false;
+  if (!ListResources(list, nullptr, zv::kPool, &pools, &failure)) return notFound();
   const char16_t wanted = FoldAscii(letter);
   for (std::uint32_t p = 0; p < pools.count; ++p) {
     const void* pool = pools.Entry(p);
     ResourceList disks;
-    if (!ListResources(list, pool, zv::kVirtualDisk, &disks)) continue;
+    if (!ListResources(list, pool, zv::kVirtualDisk, &disks, &failure)) continue;
     for (std::uint32_t d = 0; d < disks.count; ++d) {
       alignas(4) std::uint8_t record[zv::kRecordRoom] = {};
-      if (CallGetResourceInfo(pool, zv::kVirtualDisk, disks.Entry(d), zv::kRecordBytes, record) !=
-          zv::kSuccess)
+      if (std::uint32_t status = CallGetResourceInfo(pool, zv::kVirtualDisk, disks.Entry(d),
+                                                     zv::kRecordBytes, record);
+          status != zv::kSuccess) {
+        failure.Note(status);
         continue;
+      }
       if (FoldAscii(ReadUnit(record, zv::kDiskDriveLetterOffset)) != wanted) continue;
       // The pool name comes from the disk's record: at most 32 characters,
       // always terminated, whether or not the record ends it in time.
@@ -152,10 +188,15 @@ bool CStoreDiskMonitor::FindPoolForDrive(char16_t letter, char16_t* poolName) {
       return true;
     }
   }
-  return false;
+  return notFound();
 }
 
 bool CStoreDiskMonitor::IsPoolBelowThreshold(const char16_t* poolName) {
+  std::uint64_t freeMB = 0;
+  return ReadPoolFreeMB(poolName, &freeMB) && freeMB < m_nThresholdMB;
+}
+
+bool CStoreDiskMonitor::ReadPoolFreeMB(const char16_t* poolName, std::uint64_t* freeMB) {
   if (!BindStorageApi()) return false;
   alignas(4) std::uint8_t record[zv::kRecordRoom] = {};
   if (CallGetResourceInfo(poolName, zv::kPool, nullptr, zv::kRecordBytes, record) != zv::kSuccess)
@@ -164,8 +205,22 @@ bool CStoreDiskMonitor::IsPoolBelowThreshold(const char16_t* poolName) {
   // looking nearly empty.
   std::uint64_t units = static_cast<std::uint64_t>(ReadU32(record, zv::kPoolFreeFactor1Offset)) *
                         ReadU32(record, zv::kPoolFreeFactor2Offset);
-  std::uint64_t freeMB = units >> zv::kUnitsToMBShift;
-  return freeMB < m_nThresholdMB;
+  *freeMB = units >> zv::kUnitsToMBShift;
+  return true;
+}
+
+void CStoreDiskMonitor::ExamineDrive(char16_t letter, char16_t* poolName, DriveView* view) {
+  *view = DriveView{};
+  view->letter = letter;
+  if (!LookUpPool(letter, poolName, view)) return;
+  static_assert(DriveView::kPoolNameUnits == kPoolNameUnits);
+  std::copy(poolName, poolName + kPoolNameUnits, view->pool);
+  if (!ReadPoolFreeMB(poolName, &view->freeMB)) {
+    view->state = DriveView::State::kFreeUnreadable;
+    return;
+  }
+  view->state = DriveView::State::kPoolFree;
+  view->low = view->freeMB < m_nThresholdMB;
 }
 
 }  // namespace talv

@@ -68,6 +68,17 @@ void SimConsole::Write(const char16_t* text) {
   text_ += text;
 }
 
+void SimConsole::UseParentConsole() {
+  // The simulated process always has its standard output.
+  std::lock_guard<std::mutex> lock(mutex_);
+  parentConsoleAsked_ = true;
+}
+
+bool SimConsole::ParentConsoleAsked() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return parentConsoleAsked_;
+}
+
 std::u16string SimConsole::Text() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return text_;

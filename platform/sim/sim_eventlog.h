@@ -64,15 +64,19 @@ class SimEventLog final : public EventLog {
 class SimConsole final : public Console {
  public:
   void Write(const char16_t* text) override;
+  void UseParentConsole() override;
 
   // --- test side -------------------------------------------------------
   // Everything written so far, as one text.
   std::u16string Text() const;
   void Clear();
+  // Whether UseParentConsole was called.
+  bool ParentConsoleAsked() const;
 
  private:
   mutable std::mutex mutex_;
   std::u16string text_;
+  bool parentConsoleAsked_ = false;
 };
 
 }  // namespace talv::sim

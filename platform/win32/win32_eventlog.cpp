@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/owner.h"
+
 namespace talv::win32 {
 
 WinError Win32EventLog::RegisterSource(const char16_t* server, const char16_t* source,
@@ -29,8 +31,59 @@ WinError Win32EventLog::DeregisterSource(EventSourceHandle source) {
   return ::DeregisterEventSource(ToHandle<HANDLE>(source)) ? err::kSuccess : LastError();
 }
 
+namespace {
+
+// A kernel handle of this adapter's own, closed on every path out of a scope.
+struct KernelHandle {
+  using Port = Win32Console;
+  using Value = HANDLE;
+  static constexpr HANDLE kNone = nullptr;
+  static BOOL Close(Win32Console&, HANDLE h) { return ::CloseHandle(h); }
+};
+using UniqueKernelHandle = Owner<KernelHandle>;
+
+bool HasStandardOutput() {
+  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  return out != nullptr && out != INVALID_HANDLE_VALUE;
+}
+
+}  // namespace
+
+void Win32Console::UseParentConsole() {
+  if (parentConsole_ || HasStandardOutput()) return;
+  // AttachConsole came with Windows XP: bound at run time, so that the
+  // program still loads on Windows 2000 (where there is then no console).
+  using AttachConsoleFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  auto attach = kernel != nullptr ? reinterpret_cast<AttachConsoleFn>(
+                                        reinterpret_cast<void*>(::GetProcAddress(kernel, "AttachConsole")))
+                                  : nullptr;
+  constexpr DWORD kAttachParentProcess = static_cast<DWORD>(-1);  // ATTACH_PARENT_PROCESS
+  parentConsole_ = attach != nullptr && attach(kAttachParentProcess) != FALSE;
+}
+
 void Win32Console::Write(const char16_t* text) {
   if (!text || !*text) return;
+  if (parentConsole_) {
+    // The console's own handle takes UTF-16 as it is; opened per write, so
+    // nothing is held between writes.
+    UniqueKernelHandle console(*this, ::CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                                    OPEN_EXISTING, 0, nullptr));
+    if (console.get() == INVALID_HANDLE_VALUE) {
+      console.release();
+      return;
+    }
+    const wchar_t* p = W(text);
+    DWORD left = static_cast<DWORD>(std::char_traits<char16_t>::length(text));
+    while (left > 0) {
+      DWORD written = 0;
+      if (!::WriteConsoleW(console.get(), p, left, &written, nullptr) || written == 0) return;
+      p += written;
+      left -= written;
+    }
+    return;
+  }
   int units = ::WideCharToMultiByte(CP_UTF8, 0, W(text), -1, nullptr, 0, nullptr, nullptr);
   if (units <= 1) return;
   std::string utf8(static_cast<std::size_t>(units), '\0');

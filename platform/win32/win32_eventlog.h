@@ -19,6 +19,11 @@ class Win32EventLog final : public EventLog {
 class Win32Console final : public Console {
  public:
   void Write(const char16_t* text) override;
+  void UseParentConsole() override;
+
+ private:
+  // Attached to the parent's console: writes go to "CONOUT$".
+  bool parentConsole_ = false;
 };
 
 }  // namespace talv::win32

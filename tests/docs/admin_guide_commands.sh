@@ -26,7 +26,7 @@ while IFS= read -r line; do
   # code span, or after start /wait), in code blocks and in the text alike.
   while read -r switch rest; do
     [ -z "$switch" ] && continue
-    grep -qixE '[-/](Service|RegServer|UnregServer)' <<<"$switch" || bad $n "unknown switch $switch"
+    grep -qixE '[-/](Service|RegServer|UnregServer|Check)' <<<"$switch" || bad $n "unknown switch $switch"
     [ -z "$rest" ] || bad $n "words after $switch: $rest"
   done < <(grep -oE '(^ *|`|/wait +)talvmon\.exe +[-/][^`]*' <<<"$line" | sed -E 's/^.*talvmon\.exe +//')
   grep -qE '\b(start|reset|actions|binPath|obj|depend|type)=[^ `]' <<<"$line" &&

@@ -106,6 +106,7 @@ wait "$host_pid" 2>/dev/null
 
 expected="warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
 warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
+information TALV Wardstone is watching every Exchange drive: E: pool 'PoolLow', 5 MB free; F: pool 'PoolLow', 5 MB free; G: pool 'PoolHigh', 500000 MB free. Threshold 10 MB, checked every 60 seconds.
 error TALV Wardstone will now stop Microsoft Exchange Server.
 error Error (41c) stopping service 'MSExchangeDX'.
 error Error (41d) stopping service 'MSExchangeWEB'.

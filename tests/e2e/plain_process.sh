@@ -25,6 +25,7 @@ kill "$pid" 2>/dev/null
 expected="Service started
 TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
 TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
+TALV Wardstone is watching every Exchange drive: E: pool 'PoolLow', 5 MB free; F: pool 'PoolLow', 5 MB free; G: pool 'PoolHigh', 500000 MB free. Threshold 10 MB, checked every 60 seconds.
 TALV Wardstone will now stop Microsoft Exchange Server.
 TALV Wardstone has completed the shutdown of Microsoft Exchange."
 got=$(tr -d '\r' <"$out")

@@ -78,17 +78,21 @@ TEST_F(EventLogReporterTest, PercentSignsAreJustText) {
   EXPECT_EQ(sim.console.Text(), std::u16string(text) + u"\n");
 }
 
-TEST_F(EventLogReporterTest, LongTextIsCutTo255Units) {
+TEST_F(EventLogReporterTest, LongTextIsCutTo255UnitsUnlessWrittenWhole) {
   std::u16string exact(255, u'a');
   std::u16string longer(300, u'b');
   reporter.WriteEventLog(evt::kError, exact.c_str());
   reporter.WriteEventLog(evt::kError, longer.c_str());
-  ASSERT_EQ(sim.eventLog.Events().size(), 2u);
+  reporter.WriteWholeEventLog(evt::kWarning, longer.c_str());
+  ASSERT_EQ(sim.eventLog.Events().size(), 3u);
   EXPECT_EQ(sim.eventLog.Events()[0].strings[0], exact);
   EXPECT_EQ(sim.eventLog.Events()[1].strings[0], std::u16string(255, u'b'));
+  EXPECT_EQ(sim.eventLog.Events()[2].strings[0], longer);
+  EXPECT_EQ(sim.eventLog.Events()[2].type, evt::kWarning);
   reporter.runningAsService = 0;
   reporter.WriteEventLog(evt::kError, longer.c_str());
-  EXPECT_EQ(sim.console.Text(), std::u16string(255, u'b') + u"\n");
+  reporter.WriteWholeEventLog(evt::kError, longer.c_str());
+  EXPECT_EQ(sim.console.Text(), std::u16string(255, u'b') + u"\n" + longer + u"\n");
 }
 
 TEST_F(EventLogReporterTest, TheSourceNameHoldsAtMost63Units) {

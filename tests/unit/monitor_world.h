@@ -185,6 +185,16 @@ class MonitorWorld : public ::testing::Test {
     s += u" MB free in the pool.";
     return s;
   }
+  // The watch report: 106 when `all` letters are watched, else 107.
+  static std::u16string Watch(bool all, std::u16string_view items, std::uint32_t mb = 10,
+                              std::uint32_t seconds = 60) {
+    const std::u16string list(items);
+    const MessageArg args[] = {MessageArg::Text(list.c_str()), MessageArg::Number(mb),
+                               MessageArg::Number(seconds)};
+    return (all ? u"4|" : u"2|") +
+           FormatMessageText(all ? resources::kTextWatchingAll : resources::kTextCannotWatchAll,
+                             args, 3);
+  }
   inline static const std::u16string kStarts = std::u16string(u"1|") + resources::kTextShutdownStarting;
   inline static const std::u16string kDone = std::u16string(u"4|") + resources::kTextShutdownDone;
   static std::u16string StopFailed(std::u16string_view hex, std::u16string_view name) {

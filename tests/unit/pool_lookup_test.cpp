@@ -2,6 +2,8 @@
 // storage library stand-in.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/unit/monitor_world.h"
 
 namespace talv::test {
@@ -330,6 +332,71 @@ TEST_F(PoolLookupTest, FreeSpaceAgainstTheThreshold) {
   monitor->m_nThresholdMB = 0xFFFFFFFFu;
   EXPECT_FALSE(monitor->IsPoolBelowThreshold(u"P1"));
   EXPECT_FALSE(monitor->IsPoolBelowThreshold(u"NoSuchPool"));
+}
+
+TEST_F(PoolLookupTest, ExaminingADriveSaysWhatItFoundOrWhyNot) {
+  const std::u16string noAnswer = u"E: TALV storage software did not answer (status 0x";
+  struct Row {
+    const char* name;
+    std::function<void()> world;
+    char16_t letter;
+    std::u16string item;
+  } rows[] = {
+      {"pool", [this] { AddPool(u"P1", 2048 * 812 + 2047, u"E"); }, u'E', u"E: pool 'P1', 812 MB free"},
+      {"lower case", [this] { AddPool(u"P1", 2048, u"E"); }, u'e', u"e: pool 'P1', 1 MB free"},
+      {"unreadable", [this] { AddPool(u"P1", 1, u"E").infoFails = true; }, u'E',
+       u"E: pool 'P1', free space cannot be read"},
+      {"no disk", [this] { AddPool(u"P1", 1, u"F"); }, u'E', u"E: no TALV virtual disk"},
+      {"no pools", [] {}, u'E', u"E: no TALV virtual disk"},
+      {"disk information fails",
+       [this] {
+         AddPool(u"P1", 1, u"E").disks[0].infoFails = true;
+         AddPool(u"P2", 1, u"F");
+       },
+       u'E', noAnswer + u"20000005)"},
+      {"the first failure is named",
+       [this] {
+         AddPool(u"P1", 1, u"X").diskListStatus = 0x20000009;
+         AddPool(u"P2", 1, u"E").disks[0].infoFails = true;
+       },
+       u'E', noAnswer + u"20000009)"},
+      {"a failure before a match", [this] {
+         AddPool(u"P1", 1, u"X").diskListStatus = 0x20000009;
+         AddPool(u"P2", 2048, u"E");
+       },
+       u'E', u"E: pool 'P2', 1 MB free"},
+      {"pool probe fails", [this] { storage.poolProbeStatus = 0x20000007; }, u'E', noAnswer + u"20000007)"},
+      {"pool listing fails",
+       [this] {
+         AddPool(u"P1", 1, u"E");
+         storage.poolListStatus = 0x2000000b;
+       },
+       u'E', noAnswer + u"2000000b)"},
+      {"no driver service", [this] { sim.scm.RemoveService(u"zvdriver"); }, u'E',
+       u"E: TALV storage software not found"},
+      {"no library", [this] { sim.libraries.RemoveLibrary(u"zvapi.dll"); }, u'E',
+       u"E: TALV storage software not found"},
+      {"a library lacking an entry", [this] { sim.libraries.RemoveExport(u"zvapi.dll", "ZVGetResourceInfo"); },
+       u'E', u"E: TALV storage software not found"},
+      {"no letter", [this] { AddPool(u"P1", 1, std::u16string(1, u'\0')); }, 0,
+       u"a location without a drive letter"},
+  };
+  for (const Row& row : rows) {
+    monitor = std::make_unique<CStoreDiskMonitor>(platform, reporter, cluster);
+    storage.pools.clear();
+    storage.poolProbeStatus = 0xFFFFFFFF;
+    storage.poolListStatus = 0;
+    InstallStorage();
+    row.world();
+    char16_t name[CStoreDiskMonitor::kPoolNameUnits] = {};
+    DriveView view;
+    monitor->ExamineDrive(row.letter, name, &view);
+    std::u16string item;
+    AppendDriveItem(item, view);
+    EXPECT_EQ(item, row.item) << row.name;
+    ExpectNothingOpen();
+    sim.scm.RemoveService(u"zvdriver");
+  }
 }
 
 }  // namespace

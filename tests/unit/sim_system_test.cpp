@@ -50,7 +50,7 @@ TEST_F(SimSystemTest, LoadStringCutsToFitAndReportsMissingTexts) {
   EXPECT_EQ(s.LoadString(0, 101, buf, 4), 3);
   EXPECT_EQ(std::u16string(buf), u"TAL");
   s.SetLastError(0);
-  EXPECT_EQ(s.LoadString(0, 106, buf, 4), 0);
+  EXPECT_EQ(s.LoadString(0, 199, buf, 4), 0);
   EXPECT_EQ(s.GetLastError(), err::kResourceNameNotFound);
   EXPECT_EQ(s.LoadString(0x7000000, 100, buf, 4), 0) << "another module has no such table";
   EXPECT_EQ(s.GetLastError(), err::kResourceDataNotFound);

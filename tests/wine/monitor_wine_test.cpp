@@ -486,14 +486,20 @@ TEST_F(MonitorWindowTest, CreationReadsTheRegistryAndATickLooksUpEveryLetterOnce
   SendMessageW(window, WM_TIMER, 7, 0);
   EXPECT_EQ(monitor_->m_bChecking, 0);
   // E, F and G once each: three pool tests, the disks behind E and F low,
-  // but Exchange is not running here, so nothing is written or stopped.
+  // but Exchange is not running here, so nothing is stopped and only the
+  // watch report is written.
   EXPECT_EQ(ReadDword(kZvCalls, L"PoolInfo"), 3);
   std::vector<std::string> tested;
   for (const std::string& line : ReadStrings(kZvCalls, L"Log"))
     if (line.rfind("PoolInfo", 0) == 0) tested.push_back(line);
   EXPECT_EQ(tested, (std::vector<std::string>{"PoolInfo PoolLow type=2 size=352", "PoolInfo PoolLow type=2 size=352",
                                               "PoolInfo PoolHigh type=2 size=352"}));
-  EXPECT_TRUE(log_.events.empty());
+  ASSERT_EQ(log_.events.size(), 1u);
+  EXPECT_EQ(log_.events[0].type, evt::kInformation);
+  EXPECT_EQ(log_.events[0].text,
+            "TALV Wardstone is watching every Exchange drive: E: pool 'PoolLow', 5 MB free; F: pool "
+            "'PoolLow', 5 MB free; G: pool 'PoolHigh', 500000 MB free. Threshold 10 MB, checked every 60 "
+            "seconds.");
 
   EXPECT_EQ(monitor_->DestroyWindow(), 0u);
   EXPECT_FALSE(KillTimer(window, 1)) << "the timer outlived the window";

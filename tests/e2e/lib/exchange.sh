@@ -106,12 +106,14 @@ e2e_stop_order() {
 }
 
 # e2e_shutdown_events: the event lines of one shutdown of the standard
-# server (PoolLow behind E: and F:, the default threshold), from the start.
+# server (PoolLow behind E: and F: with 5 MB free, the default threshold),
+# from the start: the warnings, the watch report, the shutdown.
 e2e_shutdown_events() {
   cat <<'TXT'
 information Service started
 warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition E: of < 10 MB free in the pool.
 warning TALV pool 'PoolLow' has reached Microsoft Exchange Server shutdown threshold for partition F: of < 10 MB free in the pool.
+information TALV Wardstone is watching every Exchange drive: E: pool 'PoolLow', 5 MB free; F: pool 'PoolLow', 5 MB free; G: pool 'PoolHigh', 500000 MB free. Threshold 10 MB, checked every 60 seconds.
 error TALV Wardstone will now stop Microsoft Exchange Server.
 information TALV Wardstone has completed the shutdown of Microsoft Exchange.
 TXT
