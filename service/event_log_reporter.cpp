@@ -12,27 +12,39 @@ void CEventLogReporter::SetDisplayName(const char16_t* name) {
   displayName[n] = 0;
 }
 
-void CEventLogReporter::WriteEventLog(std::uint16_t type, const char16_t* text) {
-  // The message buffer: the text, cut to 255 units, with room behind it for
-  // the console's line feed and the terminator.
-  char16_t message[kMessageUnits + 2];
+namespace {
+// The text cut to the longest message, into `message` (room for the text,
+// a line feed and the terminator); returns its length.
+std::size_t CutMessage(const char16_t* text, char16_t (&message)[CEventLogReporter::kMessageUnits + 2]) {
   std::size_t n = 0;
   if (text != nullptr)
-    for (; n < kMessageUnits && text[n] != 0; ++n) message[n] = text[n];
+    for (; n < CEventLogReporter::kMessageUnits && text[n] != 0; ++n) message[n] = text[n];
   message[n] = 0;
+  return n;
+}
+}  // namespace
 
+void CEventLogReporter::WriteEventLog(std::uint16_t type, const char16_t* text) {
   if (runningAsService != 0) {
-    UniqueEventSource source;
-    if (RegisterSource(source, eventLog_, nullptr, displayName) != err::kSuccess || !source)
-      return;  // no source: the message is lost
-    const char16_t* strings[1] = {message};
-    // A report the log refuses is lost: there is nowhere else to tell.
-    (void)eventLog_.Report(source.get(), type, 0, 0, 1, strings);
+    WriteEvent(type, text);
     return;
   }
+  char16_t message[kMessageUnits + 2];
+  std::size_t n = CutMessage(text, message);
   message[n] = u'\n';
   message[n + 1] = 0;
   console_.Write(message);
+}
+
+void CEventLogReporter::WriteEvent(std::uint16_t type, const char16_t* text) {
+  char16_t message[kMessageUnits + 2];
+  CutMessage(text, message);
+  UniqueEventSource source;
+  if (RegisterSource(source, eventLog_, nullptr, displayName) != err::kSuccess || !source)
+    return;  // no source: the message is lost
+  const char16_t* strings[1] = {message};
+  // A report the log refuses is lost: there is nowhere else to tell.
+  (void)eventLog_.Report(source.get(), type, 0, 0, 1, strings);
 }
 
 }  // namespace talv

@@ -27,6 +27,8 @@ class CEventLogReporter {
   // event of `type` (evt::k*) under the source `displayName`, or as one
   // console line in a plain-process run. Failures drop the message silently.
   void WriteEventLog(std::uint16_t type, const char16_t* text);
+  // The same as one event, whatever kind of run this is.
+  void WriteEvent(std::uint16_t type, const char16_t* text);
 
   // The event source name, zero-terminated.
   char16_t displayName[kDisplayNameUnits] = {};

@@ -21,4 +21,8 @@ class Win32Console final : public Console {
   void Write(const char16_t* text) override;
 };
 
+// Writes the text as UTF-8 to the standard handle `which` (STD_OUTPUT_HANDLE,
+// STD_ERROR_HANDLE) at once; nothing when the process has no such handle.
+void WriteToStdHandle(std::uint32_t which, const char16_t* text);
+
 }  // namespace talv::win32
