@@ -73,7 +73,7 @@ scn_set "$PARAMETERS" FreePoolSpaceThresholdMB 10
 before=$(scn_reg query "$PARAMETERS" | tr -d '\r' | grep REG_ | sort)
 # The administrator's choices: automatic start (through ChangeServiceConfigW:
 # Wine's sc.exe has no "config"), and the guard running.
-scn_wine "$(scn_winpath "$build/doubles/set_start_type.exe")" TALVMON 2 || e2e_fail "could not set the start type"
+scn_wine "$(scn_winpath "$build/doubles/service_config.exe")" TALVMON 2 || e2e_fail "could not set the start type"
 scn_place_double "${TALV_E2E_ZVAPI:-zvapi.dll}" "$SCN_PREFIX/drive_c/$folder/TALV Wardstone" || exit 1
 scn_start_service TALVMON RUNNING 60 || e2e_fail "TALVMON 0.0.1 did not start"
 

@@ -24,7 +24,7 @@ before=$(settings)
 [ "$(wc -l <<<"$before")" -eq 3 ] || e2e_fail "settings not written: $before"
 
 # Automatic start, set through ChangeServiceConfigW (Wine's sc.exe has no "config").
-scn_wine "$(scn_winpath "$build/doubles/set_start_type.exe")" TALVMON 2 || e2e_fail "could not set the start type"
+scn_wine "$(scn_winpath "$build/doubles/service_config.exe")" TALVMON 2 || e2e_fail "could not set the start type"
 scn_start_service TALVMON RUNNING 60 || e2e_fail "TALVMON did not start"
 scn_wait_event 'Service started' 30 || e2e_fail "no \"Service started\""
 

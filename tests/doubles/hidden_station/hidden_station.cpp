@@ -1,8 +1,9 @@
 // hidden_station.exe COMMAND [ARGS...]: runs the command in a window station
 // of its own, as a service, a scheduled task or an installer's custom action
 // run as LocalSystem would be: not visible (WSF_VISIBLE clear), so a message
-// box there would wait for ever. Waits for it and exits with its exit code;
-// 9009 when the station or the process could not be made.
+// box there would wait for ever. Waits for it, prints its exit code in full
+// on standard error and exits with it; 9009 when the station or the process
+// could not be made.
 #include <windows.h>
 
 #include <cstdio>
@@ -43,6 +44,8 @@ int wmain() {
   WaitForSingleObject(process.hProcess, INFINITE);
   DWORD code = 9009;
   GetExitCodeProcess(process.hProcess, &code);
+  // The whole code: a Unix parent sees its low byte only.
+  std::fprintf(stderr, "hidden_station: exit code %lu\n", code);
   CloseHandle(process.hThread);
   CloseHandle(process.hProcess);
   CloseDesktop(desktop);
