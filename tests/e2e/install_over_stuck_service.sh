@@ -99,4 +99,4 @@ has_key "$APPID_KEY" || e2e_fail "the failed removal took the identity away"
 # its removal again): only shown here, not tested.
 echo "products listed under Uninstall after the failed removal: $(products)"
 
-e2e_pass "installing over a TALVMON that does not stop: no box, failed in ${took} s, old service kept; removal over it failed and kept the product"
+e2e_pass "installing over a TALVMON that does not stop: no box, failed in ${took} s, old service kept; removal over it failed and kept service, identity and file"
