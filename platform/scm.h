@@ -27,6 +27,7 @@ struct ServiceStatus {
 namespace svc {
 inline constexpr std::uint32_t kManagerAllAccess = 0xF003F;
 inline constexpr std::uint32_t kQueryConfig = 0x0001;
+inline constexpr std::uint32_t kChangeConfig = 0x0002;
 inline constexpr std::uint32_t kQueryStatus = 0x0004;
 inline constexpr std::uint32_t kStart = 0x0010;
 inline constexpr std::uint32_t kStop = 0x0020;
@@ -36,7 +37,10 @@ inline constexpr std::uint32_t kAllAccess = 0xF01FF;
 inline constexpr std::uint32_t kClientAccess = kQueryStatus | kStart | kStop;
 
 inline constexpr std::uint32_t kWin32OwnProcess = 0x10;
+inline constexpr std::uint32_t kAutoStart = 2;
 inline constexpr std::uint32_t kDemandStart = 3;
+// SERVICE_NO_CHANGE: a type, start type or error control left as it is.
+inline constexpr std::uint32_t kNoChange = 0xFFFFFFFF;
 inline constexpr std::uint32_t kErrorNormal = 1;
 
 inline constexpr std::uint32_t kStopped = 1;
@@ -88,6 +92,12 @@ class ServiceManager {
   // CreateServiceW; *out only on success.
   [[nodiscard]] virtual WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
                                  ScHandle* out) = 0;
+  // ChangeServiceConfigW(service, type, start type, error control, image
+  // path, group, no tag, dependencies, account, password, display name) from
+  // `params` (name and access unused): kNoChange and null pointers leave
+  // that item as it is; the failure actions always stay. Needs
+  // SERVICE_CHANGE_CONFIG; 1072 on a service marked for deletion.
+  [[nodiscard]] virtual WinError ChangeConfig(ScHandle service, const ServiceCreateParams& params) = 0;
   // DeleteService: marks the service for deletion.
   [[nodiscard]] virtual WinError DeleteService(ScHandle service) = 0;
   // CloseServiceHandle for a manager or a service handle.

@@ -1,12 +1,10 @@
 // The registration commands of the service host: "RegServer", "Service"
 // and "UnregServer" write or remove the program's application identity,
-// install or delete the TALVMON service and register or unregister the type
-// library. Failures to reach the Service Control Manager are shown in
-// message boxes; nothing goes to the event log in these runs.
-#include <string>
-#include <vector>
-
-#include "monitor/settings.h"
+// install, reconfigure or delete the TALVMON service, register or
+// unregister the type library and the event source's message file. A run
+// either completes or fails with the failed step's error; an earlier
+// service that does not stop leaves everything as it was. Failures are shown in message boxes, or, where no
+// one could see a box, written to the event log and standard error.
 #include "registration/event_source.h"
 #include "registration/registry_script.h"
 #include "registration/type_library.h"
@@ -32,97 +30,137 @@ RegistryScriptPorts ScriptPorts(Platform& p) {
   return RegistryScriptPorts{p.registry, p.system, p.resources, &p.libraries};
 }
 
-// Whether the service can be opened, told apart from a manager that cannot
-// be opened at all (no administrator rights): that is not "nothing installed".
-enum class Presence { kInstalled, kAbsent, kNoManager };
-
-Presence ServicePresence(ServiceManager& scm, const char16_t* name) {
+// Whether the service is there (anything but 1060 when it is opened): 0
+// and `*installed`, or the error of a manager that cannot be opened at all
+// (no administrator rights), which is not "nothing installed".
+WinError ServicePresence(ServiceManager& scm, const char16_t* name, bool* installed) {
   UniqueScHandle manager;
-  if (OpenManager(manager, scm, svc::kManagerAllAccess) != err::kSuccess) return Presence::kNoManager;
+  if (WinError e = OpenManager(manager, scm, svc::kManagerAllAccess)) return e;
   UniqueScHandle service;
-  return OpenService(service, scm, manager.get(), name, svc::kQueryConfig) == err::kSuccess
-             ? Presence::kInstalled
-             : Presence::kAbsent;
+  *installed = OpenService(service, scm, manager.get(), name, svc::kQueryConfig) !=
+               err::kServiceDoesNotExist;
+  return err::kSuccess;
 }
 
-// A deleted service that still runs stays in the manager, marked for
-// deletion, until its process has ended; only then can it be created anew.
+// A deleted service stays in the manager, marked for deletion, while a
+// handle to it is open somewhere; only then can it be created anew.
 constexpr std::uint32_t kGonePollMs = 250;
-constexpr std::uint32_t kGonePolls = 120;  // 30 seconds
 
-bool WaitUntilGone(Platform& p, const char16_t* name) {
-  for (std::uint32_t poll = 0;; ++poll) {
-    if (ServicePresence(p.scm, name) != Presence::kInstalled) return true;
-    if (poll == kGonePolls) return false;
+bool WaitUntilGone(Platform& p, const char16_t* name, std::uint32_t boundMs) {
+  for (std::uint32_t waited = 0;; waited += kGonePollMs) {
+    bool installed = true;
+    if (ServicePresence(p.scm, name, &installed) == err::kSuccess && !installed) return true;
+    if (waited >= boundMs) return false;
     p.system.Sleep(kGonePollMs);
   }
 }
 
-// The administrator's settings live below the service's own key, which
-// goes with the service: they are read before a reinstall deletes it and
-// written back, unchanged, once the new service exists.
-struct SavedValue {
-  std::u16string name;
-  std::uint32_t type = 0;
-  std::vector<std::uint8_t> data;
-};
+// How often a stopping service's status is read, and how long one whose
+// wait hint is 0 may go without progress.
+constexpr std::uint32_t kStopPollMs = 250;
+constexpr std::uint32_t kLeastWaitHintMs = 2000;
 
-std::vector<SavedValue> ReadSettingsValues(Registry& registry) {
-  std::vector<SavedValue> out;
-  UniqueKey key;
-  if (Open(key, registry, reg::kLocalMachine, kSettingsKey, reg::kRead) != err::kSuccess) return out;
-  constexpr std::uint32_t kNameRoom = 16384;  // the longest value name and its terminator
-  std::vector<char16_t> name(kNameRoom);
-  std::vector<std::uint8_t> data(256);
-  for (std::uint32_t index = 0;;) {
-    std::uint32_t nameLength = kNameRoom;
-    std::uint32_t type = 0;
-    std::uint32_t size = static_cast<std::uint32_t>(data.size());
-    WinError e = registry.EnumValue(key.get(), index, name.data(), &nameLength, &type, data.data(), &size);
-    if (e == err::kMoreData && size > data.size()) {
-      data.resize(size);
-      continue;  // the same index again, with room for its data
+// Stops the service (a handle with stop and status access) and waits until
+// it has stopped, for as long as its status shows progress (a new state, a
+// rising check point, or a wait hint not yet used up) and at most `boundMs`
+// in all. `*wasRunning`: whether it ran (or was starting or paused) before.
+// 0 once stopped; 1053 when it did not stop in time; else the refusal.
+WinError StopAndWait(Platform& p, ScHandle service, std::uint32_t boundMs, bool* wasRunning) {
+  ServiceStatus last;
+  std::uint32_t waited = 0;
+  std::uint32_t sinceProgress = 0;
+  bool stopTaken = false;
+  for (bool first = true;; first = false) {
+    ServiceStatus st;
+    if (WinError e = p.scm.QueryStatus(service, &st)) return e;
+    if (first) *wasRunning = st.dwCurrentState != svc::kStopped && st.dwCurrentState != svc::kStopPending;
+    if (st.dwCurrentState == svc::kStopped) return err::kSuccess;
+    if (first || st.dwCurrentState != last.dwCurrentState || st.dwCheckPoint > last.dwCheckPoint)
+      sinceProgress = 0;
+    last = st;
+    if (!stopTaken && st.dwCurrentState != svc::kStopPending) {
+      WinError e = p.scm.Control(service, svc::kControlStop, nullptr);
+      if (e == err::kSuccess) {
+        stopTaken = true;
+        sinceProgress = 0;
+        continue;  // its stop-pending state next
+      }
+      // Not now (still starting, pausing, ...) or stopped meanwhile: the
+      // status decides; any other refusal ends the wait.
+      if (e != err::kServiceCannotAcceptCtrl && e != err::kServiceNotActive) return e;
     }
-    if (e != err::kSuccess) break;
-    out.push_back(SavedValue{std::u16string(name.data(), nameLength), type,
-                             std::vector<std::uint8_t>(data.begin(), data.begin() + size)});
-    ++index;
+    const std::uint32_t hint = st.dwWaitHint > kLeastWaitHintMs ? st.dwWaitHint : kLeastWaitHintMs;
+    if (waited >= boundMs || sinceProgress >= hint) return err::kServiceRequestTimeout;
+    p.system.Sleep(kStopPollMs);
+    waited += kStopPollMs;
+    sinceProgress += kStopPollMs;
   }
-  return out;
-}
-
-void WriteSettingsValues(Registry& registry, const std::vector<SavedValue>& values) {
-  if (values.empty()) return;
-  UniqueKey key;
-  if (Create(key, registry, reg::kLocalMachine, kSettingsKey, reg::kWrite) != err::kSuccess) return;
-  // Settings are put back as far as they go: one that fails does not stop the rest.
-  for (const SavedValue& v : values)
-    (void)registry.SetValue(key.get(), v.name.c_str(), v.type, v.data.data(),
-                      static_cast<std::uint32_t>(v.data.size()));
 }
 
 }  // namespace
 
 void CServiceHost::ShowMessage(const char16_t* text) {
-  platform_.ui.MessageBox(text, serviceName, ui::kOk);
+  if (platform_.ui.WindowStationVisible()) {
+    platform_.ui.MessageBox(text, serviceName, ui::kOk);
+    return;
+  }
+  // Nobody could dismiss a box here (a service's, a scheduled task's or an
+  // installer's window station): it would wait for ever.
+  WriteEvent(evt::kError, text);
+  platform_.ui.WriteError(text);
 }
 
 bool CServiceHost::IsServiceInstalled() {
-  return ServicePresence(platform_.scm, serviceName) == Presence::kInstalled;
+  bool installed = false;
+  return ServicePresence(platform_.scm, serviceName, &installed) == err::kSuccess && installed;
 }
 
-bool CServiceHost::InstallService() {
-  Presence presence = ServicePresence(platform_.scm, serviceName);
-  if (presence == Presence::kInstalled) return true;
-  if (presence == Presence::kNoManager) {
+WinError CServiceHost::OpenOwnService(UniqueScHandle& manager, UniqueScHandle& service,
+                                      std::uint32_t access) {
+  if (WinError e = OpenManager(manager, platform_.scm, svc::kManagerAllAccess)) {
     ShowMessage(u"Couldn't open service manager");
-    return false;
+    return e;
   }
+  WinError e = OpenService(service, platform_.scm, manager.get(), serviceName, access);
+  if (e != err::kSuccess && e != err::kServiceDoesNotExist) {
+    manager.reset();
+    ShowMessage(u"Couldn't open service");
+  }
+  return e;
+}
+
+WinError CServiceHost::StopService(bool* wasRunning) {
+  *wasRunning = false;
   UniqueScHandle manager;
-  if (OpenManager(manager, platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
-    ShowMessage(u"Couldn't open service manager");
-    return false;
+  UniqueScHandle service;
+  WinError e = OpenOwnService(manager, service, svc::kStop | svc::kQueryStatus);
+  if (e == err::kServiceDoesNotExist) return err::kSuccess;
+  if (e == err::kSuccess && (e = StopAndWait(platform_, service.get(), serviceStopBoundMs, wasRunning))) {
+    service.reset();
+    manager.reset();
+    ShowMessage(u"Service could not be stopped");
   }
+  return e;
+}
+
+WinError CServiceHost::StartService() {
+  UniqueScHandle manager;
+  UniqueScHandle service;
+  WinError e = OpenOwnService(manager, service, svc::kStart);
+  if (e != err::kSuccess) return e;
+  e = platform_.scm.Start(service.get());
+  if (e == err::kSuccess || e == err::kServiceAlreadyRunning) return err::kSuccess;
+  service.reset();
+  manager.reset();
+  ShowMessage(u"Couldn't start service");
+  return e;
+}
+
+WinError CServiceHost::InstallService() {
+  UniqueScHandle manager;
+  UniqueScHandle service;
+  WinError e = OpenOwnService(manager, service, svc::kChangeConfig);
+  if (e != err::kSuccess && e != err::kServiceDoesNotExist) return e;
   // The image path is quoted: an unquoted path with spaces (such as one
   // under "C:\Program Files") would let another program run as LocalSystem.
   constexpr std::uint32_t kPathUnits = 260;
@@ -142,82 +180,113 @@ bool CServiceHost::InstallService() {
   params.errorControl = svc::kErrorNormal;
   params.binaryPathName = path;
   params.dependencies = kDependencies;
-  UniqueScHandle service;
-  if (CreateService(service, platform_.scm, manager.get(), params) != err::kSuccess) {
+  if (e == err::kSuccess) {
+    // An earlier service is changed in place: its key, its Parameters (the
+    // settings), its start type, account and failure actions stay as the
+    // administrator left them.
+    params.startType = svc::kNoChange;
+    e = platform_.scm.ChangeConfig(service.get(), params);
+    if (e == err::kSuccess) return e;
+    params.startType = svc::kDemandStart;
+    service.reset();
+    if (e != err::kServiceMarkedForDelete) {
+      manager.reset();
+      ShowMessage(u"Couldn't configure service");
+      return e;
+    }
+    // Deleted by someone else and still held open somewhere: it can be
+    // made anew once it has gone.
+    if (!WaitUntilGone(platform_, serviceName, serviceGoneBoundMs)) {
+      manager.reset();
+      ShowMessage(u"Couldn't create service");
+      return e;
+    }
+  }
+  if ((e = CreateService(service, platform_.scm, manager.get(), params)) != err::kSuccess) {
     manager.reset();
     ShowMessage(u"Couldn't create service");
-    return false;
+    return e;
   }
-  return true;
+  return err::kSuccess;
 }
 
-bool CServiceHost::UninstallService() {
-  Presence presence = ServicePresence(platform_.scm, serviceName);
-  if (presence == Presence::kAbsent) return true;
+WinError CServiceHost::UninstallService() {
   UniqueScHandle manager;
-  if (OpenManager(manager, platform_.scm, svc::kManagerAllAccess) != err::kSuccess) {
-    ShowMessage(u"Couldn't open service manager");
-    return false;
-  }
   UniqueScHandle service;
-  if (OpenService(service, platform_.scm, manager.get(), serviceName, svc::kStop | svc::kDelete) !=
-      err::kSuccess) {
+  WinError e = OpenOwnService(manager, service, svc::kStop | svc::kQueryStatus | svc::kDelete);
+  if (e == err::kServiceDoesNotExist) return err::kSuccess;
+  if (e != err::kSuccess) return e;
+  // Stopped first: a service that does not stop is not deleted at all.
+  bool wasRunning = false;
+  if ((e = StopAndWait(platform_, service.get(), serviceStopBoundMs, &wasRunning)) != err::kSuccess) {
+    service.reset();
     manager.reset();
-    ShowMessage(u"Couldn't open service");
-    return false;
+    ShowMessage(u"Service could not be stopped");
+    return e;
   }
-  ServiceStatus ignored;
-  // A service that is not running answers with an error: it is deleted all the same.
-  (void)platform_.scm.Control(service.get(), svc::kControlStop, &ignored);
-  bool deleted = platform_.scm.DeleteService(service.get()) == err::kSuccess;
+  e = platform_.scm.DeleteService(service.get());
   service.reset();
   manager.reset();
-  if (!deleted) {
+  if (e == err::kSuccess && !WaitUntilGone(platform_, serviceName, serviceGoneBoundMs))
+    e = err::kServiceMarkedForDelete;  // held open elsewhere
+  if (e != err::kSuccess) {
     ShowMessage(u"Service could not be deleted");
-    return false;
+    return e;
   }
-  return true;
+  return err::kSuccess;
 }
 
 HResult CServiceHost::RegisterProgram(bool registerTypeLib, bool asService) {
   ComApartment apartment;
   HResult hr = CoInitialize(apartment, platform_.com);
   if (com::Failed(hr)) return hr;
-  std::vector<SavedValue> settings;
-  if (asService) settings = ReadSettingsValues(platform_.registry);
-  const bool removed = UninstallService();
-  ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
-                      ScriptDirection::kRegister);
-  // Events are written without it too, only shown plainer: not a failure of the command.
-  if (RegisterEventMessageFile(platform_.registry, platform_.system, displayName) != err::kSuccess)
-    ShowMessage(u"Couldn't register event source");
+  // An earlier service is stopped (for "Service") or removed (for
+  // "RegServer") before anything is written: one that does not stop
+  // leaves everything as it was.
+  const bool earlier = IsServiceInstalled();
+  bool wasRunning = false;
+  if (WinError e = asService ? StopService(&wasRunning) : UninstallService())
+    return HResultFromWin32(e);
 
-  HResult result = 0;
   UniqueKey appIds;
   UniqueKey identity;
-  {
+  HResult result = [&]() -> HResult {
+    ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
+                        ScriptDirection::kRegister);
+    // Events are written without it too, only shown plainer: not a failure of the command.
+    if (RegisterEventMessageFile(platform_.registry, platform_.system, displayName) != err::kSuccess)
+      ShowMessage(u"Couldn't register event source");
     WinError e = Open(appIds, platform_.registry, reg::kClassesRoot, u"AppID", reg::kWrite);
     if (e == err::kSuccess) e = Open(identity, platform_.registry, appIds.get(), kAppIdKey, reg::kWrite);
-    if (e != err::kSuccess) {
-      // Nothing more is done: no service, no type library.
-      identity.reset();
-      appIds.reset();
-      return e;
-    }
+    if (e != err::kSuccess) return e;  // nothing more is done: no service, no type library
     // Absent (2) on a first registration: nothing to remove.
     (void)platform_.registry.DeleteValue(identity.get(), u"LocalService");
     if (asService) {
       SetString(platform_.registry, identity.get(), u"LocalService", kLocalService);
       SetString(platform_.registry, identity.get(), u"ServiceParameters", kServiceParameters);
-      // A running service was only marked for deletion: the new one can be
-      // created once the old one's process has ended.
-      if (removed && !WaitUntilGone(platform_, serviceName))
-        ShowMessage(u"Couldn't create service");
-      else if (InstallService())
-        WriteSettingsValues(platform_.registry, settings);
     }
-    result = RegisterModuleClasses(TypeLibraryPorts(platform_), *this, registerTypeLib, nullptr);
+    // The service comes last: a failure before it leaves an earlier
+    // service unchanged.
+    HResult typeLib = RegisterModuleClasses(TypeLibraryPorts(platform_), *this, registerTypeLib, nullptr);
+    if (com::Failed(typeLib)) return typeLib;
+    if (asService)
+      if (WinError installed = InstallService()) return HResultFromWin32(installed);
+    return typeLib;
+  }();
+  if (result != 0 && asService && !earlier) {
+    // A first installation that failed takes back what it wrote, so that
+    // an installer's rollback leaves nothing of it behind.
+    identity.reset();
+    appIds.reset();
+    ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
+                        ScriptDirection::kUnregister);
+    (void)UnregisterEventMessageFile(platform_.registry, displayName);  // as the rest: best effort
+    UnregisterModuleClasses(TypeLibraryPorts(platform_), *this, true, nullptr);
   }
+  // A service that ran before runs again, whatever else happened: the
+  // guard is never left off.
+  if (wasRunning)
+    if (WinError e = StartService(); e != err::kSuccess && result == 0) result = HResultFromWin32(e);
   apartment.reset();  // COM is left before the keys are closed
   identity.reset();
   appIds.reset();
@@ -228,11 +297,13 @@ HResult CServiceHost::UnregisterProgram() {
   ComApartment apartment;
   HResult hr = CoInitialize(apartment, platform_.com);
   if (com::Failed(hr)) return hr;
+  // The service goes first: while it is still there, so is everything it
+  // needs to start (the identity's "LocalService" above all).
+  if (WinError e = UninstallService()) return HResultFromWin32(e);
   ApplyRegistryScript(ScriptPorts(platform_), moduleInstance, kRegistryScriptId,
                       ScriptDirection::kUnregister);
   if (UnregisterEventMessageFile(platform_.registry, displayName) != err::kSuccess)
     ShowMessage(u"Couldn't remove event source");
-  UninstallService();
   UnregisterModuleClasses(TypeLibraryPorts(platform_), *this, true, nullptr);
   return 0;
 }

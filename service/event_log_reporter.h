@@ -30,6 +30,8 @@ class CEventLogReporter {
   // The same, never cut: for the watch report, whose many drives would be
   // cut in the middle of one.
   void WriteWholeEventLog(std::uint16_t type, const char16_t* text);
+  // The same as one event, whatever kind of run this is.
+  void WriteEvent(std::uint16_t type, const char16_t* text);
 
   // The event source name, zero-terminated.
   char16_t displayName[kDisplayNameUnits] = {};
@@ -38,8 +40,8 @@ class CEventLogReporter {
 
  private:
   // Writes the message buffer `message` (terminated, with room for one more
-  // unit behind its terminator).
-  void Write(std::uint16_t type, char16_t* message, std::size_t length);
+  // unit behind its terminator) as an event, or else as a console line.
+  void Write(std::uint16_t type, char16_t* message, std::size_t length, bool asEvent);
 
   EventLog& eventLog_;
   Console& console_;

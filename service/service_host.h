@@ -62,10 +62,26 @@ class CServiceHost : public CServerModule, public CEventLogReporter, public Shut
   // Registration commands; their result is the process exit code.
   virtual HResult RegisterProgram(bool registerTypeLib, bool asService);
   virtual HResult UnregisterProgram();
-  // The service under `serviceName`: present, created, or stopped and deleted.
+  // The service under `serviceName`: present, created or reconfigured in
+  // place, or stopped and deleted. Each returns 0 or the failed step's
+  // platform error (after a message).
   bool IsServiceInstalled();
-  bool InstallService();
-  bool UninstallService();
+  [[nodiscard]] WinError InstallService();
+  [[nodiscard]] WinError UninstallService();
+  // Stops an installed service and waits for it (see serviceStopBoundMs);
+  // 0 when none is installed.
+  [[nodiscard]] WinError StopService(bool* wasRunning);
+  // Starts the installed service; 0 when it runs already.
+  [[nodiscard]] WinError StartService();
+
+  // How long a registration run waits, at most, for an earlier service to
+  // stop while its status shows progress: a service shutting Exchange down
+  // takes its stop only after the shutdown.
+  static constexpr std::uint32_t kServiceStopBoundMs = 15 * 60 * 1000;
+  // How long a deleted service held open elsewhere is waited for.
+  static constexpr std::uint32_t kServiceGoneBoundMs = 30 * 1000;
+  std::uint32_t serviceStopBoundMs = kServiceStopBoundMs;
+  std::uint32_t serviceGoneBoundMs = kServiceGoneBoundMs;
 
   char16_t serviceName[kServiceNameUnits] = {};
   std::atomic<StatusHandle> statusHandle{0};
@@ -83,8 +99,13 @@ class CServiceHost : public CServerModule, public CEventLogReporter, public Shut
   // Waits until no thread is inside ServiceEntry, at most `ms` milliseconds.
   void WaitForServiceEntryToEnd(std::uint32_t ms);
   // --- registration/registration_commands.cpp ------------------------------
-  // A message box with the service name as caption, OK only.
+  // A message box with the service name as caption, OK only; where the
+  // window station is not visible, an error event and a line on standard
+  // error instead.
   void ShowMessage(const char16_t* text);
+  // Opens the manager and the service under `serviceName` with `access`:
+  // 0, 1060 when there is none, or the failed open's error after its message.
+  WinError OpenOwnService(UniqueScHandle& manager, UniqueScHandle& service, std::uint32_t access);
 
   Platform& platform_;
   // Both the run thread and the handler's thread report states.

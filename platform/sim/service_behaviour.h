@@ -27,6 +27,9 @@ struct ServiceBehaviour {
   // `refuseStop`: its handler refuses the stop control with this error.
   unsigned stopPendingQueries = 0;
   WinError refuseStop = 0;
+  // The simulator's alone: while stop-pending its check point rises by one
+  // every this many milliseconds (0: it stays 1).
+  std::uint32_t checkPointEveryMs = 0;
 };
 
 // The fake service's key is this plus its name, under HKLM in the 64-bit

@@ -37,6 +37,7 @@ struct SimServiceManager::Service {
   // Stop-pending bookkeeping after an accepted stop.
   unsigned pendingQueriesLeft = 0;
   std::uint64_t stopDueMs = 0;
+  std::uint64_t stopTakenMs = 0;
 };
 
 SimServiceManager::SimServiceManager(SimClock& clock, SimRegistry* registry)
@@ -105,6 +106,8 @@ ServiceStatus SimServiceManager::StatusOf(const Service& s) const {
       st.dwControlsAccepted = 0;
   }
   if (s.state == svc::kStartPending || s.state == svc::kStopPending) st.dwCheckPoint = 1;
+  if (s.state == svc::kStopPending && s.behaviour.checkPointEveryMs != 0)
+    st.dwCheckPoint += static_cast<std::uint32_t>((clock_.NowMs() - s.stopTakenMs) / s.behaviour.checkPointEveryMs);
   if (s.state == svc::kStopPending) st.dwWaitHint = s.behaviour.waitHint;
   return st;
 }
@@ -183,6 +186,7 @@ WinError SimServiceManager::Control(ScHandle service, std::uint32_t control,
       s.state = svc::kStopPending;
       s.pendingQueriesLeft = s.behaviour.stopPendingQueries;
       s.stopDueMs = clock_.NowMs() + s.behaviour.stopDelayMs;
+      s.stopTakenMs = clock_.NowMs();
     }
     stopRequests_.push_back(StopRequest{s.config.name, clock_.NowMs(), result});
   } else if (control == svc::kControlInterrogate) {
@@ -226,6 +230,28 @@ WinError SimServiceManager::CreateService(ScHandle manager, const ServiceCreateP
   if (registry_) registry_->PutKey(reg::kLocalMachine, std::u16string(kServicesKey) + c.name);
   created_.push_back(c);
   *out = NewHandle(OpenHandle{false, p.desiredAccess, s});
+  return err::kSuccess;
+}
+
+WinError SimServiceManager::ChangeConfig(ScHandle service, const ServiceCreateParams& p) {
+  if (WinError f = faults_.Enter(Op::ChangeConfig)) return f;
+  std::lock_guard<std::mutex> lock(mutex_);
+  OpenHandle* h = Find(service);
+  if (!h || h->manager) return err::kInvalidHandle;
+  if ((h->access & svc::kChangeConfig) == 0) return err::kAccessDenied;
+  Service& s = *h->service;
+  if (s.markedForDelete) return err::kServiceMarkedForDelete;
+  SimServiceConfig& c = s.config;
+  if (p.serviceType != svc::kNoChange) c.serviceType = p.serviceType;
+  if (p.startType != svc::kNoChange) c.startType = p.startType;
+  if (p.errorControl != svc::kNoChange) c.errorControl = p.errorControl;
+  if (p.binaryPathName) c.imagePath = p.binaryPathName;
+  if (p.loadOrderGroup) c.loadOrderGroup = p.loadOrderGroup;
+  if (p.dependencies) c.dependencies = SplitMultiString(p.dependencies);
+  if (p.serviceStartName) c.account = p.serviceStartName;
+  if (p.password) c.password = p.password;
+  if (p.displayName) c.displayName = p.displayName;
+  reconfigured_.push_back(c.name);
   return err::kSuccess;
 }
 
@@ -437,6 +463,17 @@ std::optional<SimServiceConfig> SimServiceManager::Config(std::u16string_view na
   auto s = FindService(name);
   if (!s) return std::nullopt;
   return s->config;
+}
+
+void SimServiceManager::EditConfig(std::u16string_view name,
+                                   const std::function<void(SimServiceConfig&)>& edit) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (auto s = FindService(name)) edit(s->config);
+}
+
+std::vector<std::u16string> SimServiceManager::Reconfigured() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return reconfigured_;
 }
 
 std::vector<SimServiceConfig> SimServiceManager::Created() const {

@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,6 +42,9 @@ struct SimServiceConfig {
   std::uint32_t startType = 0;
   std::uint32_t errorControl = 0;
   std::uint32_t desiredAccess = 0;
+  // The failure (recovery) actions, as the test set them; nothing of the
+  // port reads or writes them, and they go with the service.
+  std::u16string failureActions;
 };
 
 class SimServiceManager final : public ServiceManager {
@@ -51,6 +55,7 @@ class SimServiceManager final : public ServiceManager {
     QueryStatus,
     Control,
     Create,
+    ChangeConfig,
     Delete,
     Close,
     Start,
@@ -86,6 +91,7 @@ class SimServiceManager final : public ServiceManager {
   WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) override;
   WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
                          ScHandle* out) override;
+  WinError ChangeConfig(ScHandle service, const ServiceCreateParams& params) override;
   WinError DeleteService(ScHandle service) override;
   WinError CloseHandle(ScHandle handle) override;
   WinError Start(ScHandle service) override;
@@ -113,6 +119,10 @@ class SimServiceManager final : public ServiceManager {
   std::vector<StopRequest> StopRequests() const;
   // The configuration of an installed service (created or installed).
   std::optional<SimServiceConfig> Config(std::u16string_view name) const;
+  // Changes an installed service's configuration as an administrator would.
+  void EditConfig(std::u16string_view name, const std::function<void(SimServiceConfig&)>& edit);
+  // Every successful ChangeConfig, in order, by name.
+  std::vector<std::u16string> Reconfigured() const;
   // Every successful CreateService, in order, and every DeleteService that
   // marked a service, by name.
   std::vector<SimServiceConfig> Created() const;
@@ -193,6 +203,7 @@ class SimServiceManager final : public ServiceManager {
   std::vector<StopRequest> stopRequests_;
   std::vector<SimServiceConfig> created_;
   std::vector<std::u16string> deleted_;
+  std::vector<std::u16string> reconfigured_;
 
   bool startedByScm_ = false;
   bool dispatcherRunning_ = false;

@@ -84,6 +84,11 @@ void Win32Console::Write(const char16_t* text) {
     }
     return;
   }
+  WriteToStdHandle(STD_OUTPUT_HANDLE, text);
+}
+
+void WriteToStdHandle(std::uint32_t which, const char16_t* text) {
+  if (!text || !*text) return;
   int units = ::WideCharToMultiByte(CP_UTF8, 0, W(text), -1, nullptr, 0, nullptr, nullptr);
   if (units <= 1) return;
   std::string utf8(static_cast<std::size_t>(units), '\0');
@@ -91,7 +96,7 @@ void Win32Console::Write(const char16_t* text) {
   utf8.pop_back();  // the terminator
   // Straight to the handle, bypassing the C runtime: its buffer would hold
   // the text back until the process exits when the output is a pipe/file.
-  HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+  HANDLE out = ::GetStdHandle(which);
   if (out == nullptr || out == INVALID_HANDLE_VALUE) return;
   const char* p = utf8.data();
   DWORD left = static_cast<DWORD>(utf8.size());

@@ -26,4 +26,8 @@ class Win32Console final : public Console {
   bool parentConsole_ = false;
 };
 
+// Writes the text as UTF-8 to the standard handle `which` (STD_OUTPUT_HANDLE,
+// STD_ERROR_HANDLE) at once; nothing when the process has no such handle.
+void WriteToStdHandle(std::uint32_t which, const char16_t* text);
+
 }  // namespace talv::win32

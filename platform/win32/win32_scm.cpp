@@ -95,6 +95,14 @@ WinError Win32ServiceManager::CreateService(ScHandle manager, const ServiceCreat
   return err::kSuccess;
 }
 
+WinError Win32ServiceManager::ChangeConfig(ScHandle service, const ServiceCreateParams& p) {
+  return ::ChangeServiceConfigW(S(service), p.serviceType, p.startType, p.errorControl,
+                                W(p.binaryPathName), W(p.loadOrderGroup), nullptr, W(p.dependencies),
+                                W(p.serviceStartName), W(p.password), W(p.displayName))
+             ? err::kSuccess
+             : LastError();
+}
+
 WinError Win32ServiceManager::DeleteService(ScHandle service) {
   return ::DeleteService(S(service)) ? err::kSuccess : LastError();
 }

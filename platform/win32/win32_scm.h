@@ -14,6 +14,7 @@ class Win32ServiceManager final : public ServiceManager {
   WinError Control(ScHandle service, std::uint32_t control, ServiceStatus* status) override;
   WinError CreateService(ScHandle manager, const ServiceCreateParams& params,
                          ScHandle* out) override;
+  WinError ChangeConfig(ScHandle service, const ServiceCreateParams& params) override;
   WinError DeleteService(ScHandle service) override;
   WinError CloseHandle(ScHandle handle) override;
   WinError Start(ScHandle service) override;

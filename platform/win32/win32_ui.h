@@ -1,4 +1,5 @@
-// The user-interface port over MessageBoxW.
+// The user-interface port over MessageBoxW, the process's window station
+// and standard error.
 #pragma once
 
 #include "platform/ui.h"
@@ -8,6 +9,8 @@ namespace talv::win32 {
 class Win32UserInterface final : public UserInterface {
  public:
   int MessageBox(const char16_t* text, const char16_t* caption, std::uint32_t style) override;
+  bool WindowStationVisible() override;
+  void WriteError(const char16_t* text) override;
 };
 
 }  // namespace talv::win32

@@ -217,9 +217,20 @@ TEST_F(ScmContract, CreateQueryDeleteRoundTrip) {
       << "service names compare without regard to case";
   EXPECT_EQ(scm().DeleteService(reopened.get()), err::kAccessDenied)
       << "deleting needs DELETE access";
+  // Changed in place: what is "no change" stays.
+  ServiceCreateParams change;
+  change.serviceType = change.startType = change.errorControl = svc::kNoChange;
+  change.displayName = u"TALV Contract Changed";
+  change.binaryPathName = image.c_str();
+  EXPECT_EQ(scm().ChangeConfig(reopened.get(), change), err::kAccessDenied)
+      << "changing needs SERVICE_CHANGE_CONFIG";
   reopened.reset();
+  EXPECT_EQ(scm().ChangeConfig(created.get(), change), 0u);
+  ASSERT_EQ(scm().QueryStatus(created.get(), &st), 0u);
+  EXPECT_EQ(st.dwServiceType, svc::kWin32OwnProcess);
 
   EXPECT_EQ(scm().DeleteService(created.get()), 0u);
+  EXPECT_EQ(scm().ChangeConfig(created.get(), change), err::kServiceMarkedForDelete);
   EXPECT_EQ(scm().DeleteService(created.get()), err::kServiceMarkedForDelete);
   {
     // Marked, but still there while a handle to it is open.

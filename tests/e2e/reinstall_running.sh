@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # "-Service" run again while TALVMON runs, as a new build is put in place:
-# the old service is stopped and deleted, the new one is created once the
-# old process has ended, the administrator's settings are there again
-# (type and data unchanged), and the new service starts and guards with them.
+# the old service is stopped and waited for, changed in place and started
+# again; the administrator's automatic start and settings (type and data)
+# are kept, and the service guards with them.
 set -uo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
 source "$(dirname "$0")/lib/exchange.sh"
@@ -23,6 +23,8 @@ scn_set "$PARAMS" Note 'kept as it was' REG_EXPAND_SZ
 before=$(settings)
 [ "$(wc -l <<<"$before")" -eq 3 ] || e2e_fail "settings not written: $before"
 
+# Automatic start, set through ChangeServiceConfigW (Wine's sc.exe has no "config").
+scn_wine "$(scn_winpath "$build/doubles/service_config.exe")" TALVMON 2 || e2e_fail "could not set the start type"
 scn_start_service TALVMON RUNNING 60 || e2e_fail "TALVMON did not start"
 scn_wait_event 'Service started' 30 || e2e_fail "no \"Service started\""
 
@@ -32,12 +34,13 @@ WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=$SCN_DLLOVERRIDES \
 rc=$?
 [ "$rc" -eq 0 ] || e2e_fail "-Service over the running service: exit $rc"
 scn_wine sc query TALVMON >/dev/null 2>&1 || e2e_fail "no service TALVMON after -Service"
-[ "$(scn_state TALVMON)" = STOPPED ] || e2e_fail "TALVMON is $(scn_state TALVMON), expected a new stopped service"
+scn_wait_state TALVMON RUNNING 30 || e2e_fail "TALVMON was not started again"
+start=$(scn_reg query "$SERVICES_KEY\\TALVMON" /v Start | tr -d '\r' | awk '/Start/ { print $NF }')
+[ "$start" = 0x2 ] || e2e_fail "start type $start, expected automatic (0x2)"
 after=$(settings)
 [ "$after" = "$before" ] || e2e_fail "settings changed: $(diff <(echo "$before") <(echo "$after"))"
 [ "$(scn_events | grep -c 'Service stopped')" -eq 1 ] || e2e_fail "the old service did not stop"
 
-scn_start_service TALVMON RUNNING 60 || e2e_fail "the new TALVMON did not start"
 scn_until 30 "a second \"Service started\"" \
   bash -c "[ \$(grep -c 'Service started' '$SCN_LOG') -ge 2 ]" || e2e_fail "no second \"Service started\""
 # It guards with the kept threshold of 12 MB.

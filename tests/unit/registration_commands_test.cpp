@@ -1,6 +1,7 @@
 // The registration commands: what "-Service", "-RegServer" and
-// "-UnregServer" leave in the registry and the service manager, the message
-// boxes of their failures, and their results.
+// "-UnregServer" leave in the registry and the service manager, the messages
+// of their failures (boxes, or events and standard error where no one sees
+// a box), and their results.
 #include <gtest/gtest.h>
 
 #include "monitor/settings.h"
@@ -118,12 +119,20 @@ TEST_F(RegistrationTest, ServiceSwitchRegistersIdentityServiceAndTypeLibrary) {
   EXPECT_TRUE(EventSourceNamesTheExecutable());
 }
 
-TEST_F(RegistrationTest, TypeLibraryFailureIsTheExitCode) {
+TEST_F(RegistrationTest, FailedFirstInstallationIsTheExitCodeAndTakesBackWhatItWrote) {
+  sim.registry.PutKey(reg::kClassesRoot, u"TypeLib");  // there on every Windows machine
+  const auto before = sim.registry.Dump(reg::kClassesRoot);
   sim.typeLibraries.RemoveFile(kExe);
-  HResult hr = host.RegisterProgram(true, true);
-  EXPECT_NE(hr, 0u);
-  EXPECT_EQ(hr, tlb::kCantLoadLibrary);
-  EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON")) << "the service comes before the type library";
+  EXPECT_EQ(host.RegisterProgram(true, true), tlb::kCantLoadLibrary);
+  EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON")) << "the service comes after the type library";
+  EXPECT_EQ(sim.registry.Dump(reg::kClassesRoot), before);
+  CarryTypeLibrary();
+  sim.scm.faults().FailNext(SimServiceManager::Op::Create, err::kAccessDenied);
+  EXPECT_EQ(host.RegisterProgram(true, true), HResultFromWin32(err::kAccessDenied));
+  EXPECT_EQ(sim.registry.Dump(reg::kClassesRoot), before);
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't create service"}));
+  sim.typeLibraries.RemoveFile(kExe);
+  EXPECT_EQ(host.RegisterProgram(true, false), tlb::kCantLoadLibrary) << "-RegServer";
   EXPECT_EQ(host.UnregisterProgram(), 0u) << "unregistration ignores it";
 }
 
@@ -132,10 +141,11 @@ TEST_F(RegistrationTest, RegisteringTwiceLeavesTheSameStateAndReplacesTheService
   auto first = sim.registry.Dump(reg::kClassesRoot);
   ASSERT_EQ(host.RegisterProgram(true, true), 0u);
   EXPECT_EQ(sim.registry.Dump(reg::kClassesRoot), first);
-  // The old service was sent a stop and deleted before the new one was made.
-  EXPECT_EQ(sim.scm.Deleted(), (std::vector<std::u16string>{u"TALVMON"}));
-  EXPECT_EQ(sim.scm.Created().size(), 2u);
-  EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
+  // The service was changed in place, not deleted and made anew.
+  EXPECT_TRUE(sim.scm.Deleted().empty());
+  EXPECT_EQ(sim.scm.Created().size(), 1u);
+  EXPECT_EQ(sim.scm.Reconfigured(), (std::vector<std::u16string>{u"TALVMON"}));
+  EXPECT_EQ(sim.scm.State(u"TALVMON"), svc::kStopped) << "a stopped service is not started";
 }
 
 TEST_F(RegistrationTest, RegServerAfterServiceRemovesTheServiceAndKeepsServiceParameters) {
@@ -167,70 +177,171 @@ TEST_F(RegistrationTest, UnregServerRemovesEverythingOfOursAndKeepsAppId) {
 
 TEST_F(RegistrationTest, AServiceManagerThatCannotBeOpenedIsNotNothingInstalled) {
   ASSERT_EQ(host.RegisterProgram(true, true), 0u);
-  // Without administrator rights the manager refuses all access.
+  const auto before = sim.registry.Dump(reg::kClassesRoot);
+  // Without administrator rights the manager refuses all access: each
+  // command says so once, fails with that error and changes nothing.
   sim.scm.faults().FailAlways(SimServiceManager::Op::OpenManager, err::kAccessDenied);
-  EXPECT_EQ(host.UnregisterProgram(), 0u);
-  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't open service manager"}));
-  EXPECT_EQ(host.RegisterProgram(true, true), 0u) << "the type library's result";
-  // Removing the old service and installing the new one each say so.
+  EXPECT_EQ(host.UnregisterProgram(), HResultFromWin32(err::kAccessDenied));
+  EXPECT_EQ(host.RegisterProgram(true, true), HResultFromWin32(err::kAccessDenied));
+  EXPECT_EQ(host.RegisterProgram(true, false), HResultFromWin32(err::kAccessDenied));
   EXPECT_EQ(Boxes(), (std::vector<std::u16string>(3, u"Couldn't open service manager")));
-  EXPECT_EQ(Identity(u"LocalService"), u"TALVMON");
+  EXPECT_EQ(sim.registry.Dump(reg::kClassesRoot), before);
   sim.scm.faults().Clear();
   EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
   EXPECT_TRUE(sim.scm.Deleted().empty());
 }
 
-TEST_F(RegistrationTest, ServiceOverARunningServiceWaitsForItAndKeepsItsSettings) {
-  const std::uint8_t binary[] = {0, 1, 2, 0xFF};
-  struct Case {
-    std::uint32_t stopMs;  // how long the old service takes to end
-    bool created;
-  } cases[] = {{0, true}, {5000, true}, {29000, true}, {31000, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.stopMs);
+// An installation as an administrator leaves it: automatic start, failure
+// actions, settings of every type, and the service running.
+class ReinstallTest : public RegistrationTest {
+ protected:
+  void SetUp() override {
+    RegistrationTest::SetUp();
     ASSERT_EQ(host.RegisterProgram(true, true), 0u);
-    sim::ServiceBehaviour running;
-    running.stopDelayMs = c.stopMs;
-    sim.scm.SetBehaviour(u"TALVMON", running);
-    sim.scm.SetState(u"TALVMON", svc::kRunning);
+    sim.scm.EditConfig(u"TALVMON", [](sim::SimServiceConfig& c) {
+      c.startType = svc::kAutoStart;
+      c.failureActions = u"restart/60000/restart/60000//";
+      c.imagePath = u"\"C:\\Old\\talvmon.exe\"";
+    });
+    const std::uint8_t binary[] = {0, 1, 2, 0xFF};
     sim.registry.PutDword(reg::kLocalMachine, kSettingsKey, u"CheckEveryMinutes", 5);
     sim.registry.PutDword(reg::kLocalMachine, kSettingsKey, u"FreePoolSpaceThresholdMB", 500);
     sim.registry.Put(reg::kLocalMachine, kSettingsKey, u"Odd", reg::kBinary, binary, sizeof binary);
-    const auto settings = sim.registry.Dump(reg::kLocalMachine);
-    const std::size_t created = sim.scm.Created().size();
-    const std::uint64_t start = sim.clock.NowMs();
-    const std::size_t shown = Boxes().size();
-    auto boxes = [&] {
-      auto all = Boxes();
-      return std::vector<std::u16string>(all.begin() + shown, all.end());
-    };
+    Run(sim::ServiceBehaviour{});
+    settings_ = sim.registry.Dump(reg::kLocalMachine);
+    identity_ = sim.registry.Dump(reg::kClassesRoot);
+  }
+  void Run(const sim::ServiceBehaviour& b) {
+    sim.scm.SetBehaviour(u"TALVMON", b);
+    sim.scm.SetState(u"TALVMON", svc::kRunning);
+  }
+  // Installed, settings and identity untouched, start type and failure
+  // actions kept, nothing deleted.
+  void ExpectKept(const char16_t* image) {
+    auto config = sim.scm.Config(u"TALVMON");
+    ASSERT_TRUE(config.has_value());
+    EXPECT_EQ(config->startType, svc::kAutoStart);
+    EXPECT_EQ(config->failureActions, u"restart/60000/restart/60000//");
+    EXPECT_EQ(config->imagePath, image);
+    EXPECT_EQ(sim.registry.Dump(reg::kLocalMachine), settings_) << "every value, type and data";
+    EXPECT_EQ(sim.registry.Dump(reg::kClassesRoot), identity_);
+    EXPECT_TRUE(sim.scm.Deleted().empty());
+    EXPECT_EQ(sim.scm.Created().size(), 1u);
+    EXPECT_EQ(sim.scm.OpenHandleCount(), 0u);
+  }
+  std::vector<std::u16string> settings_, identity_;
+};
 
-    EXPECT_EQ(host.RegisterProgram(true, true), 0u);
-    EXPECT_LE(sim.clock.NowMs() - start, 31000u) << "the wait is bounded";
-    if (c.created) {
-      EXPECT_TRUE(boxes().empty());
-      EXPECT_EQ(sim.scm.Created().size(), created + 1);
-      EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
-      EXPECT_EQ(sim.registry.Dump(reg::kLocalMachine), settings) << "every value, type and data";
+constexpr char16_t kNewImage[] = u"\"C:\\Program Files\\TALV\\talvmon.exe\"";
+constexpr char16_t kOldImage[] = u"\"C:\\Old\\talvmon.exe\"";
+
+TEST_F(ReinstallTest, ServiceOverARunningServiceWaitsWhileItShowsProgressThenRunsItAgain) {
+  constexpr std::uint32_t kNever = 0xFFFFFFF0u;
+  struct Case {
+    const char* what;
+    std::uint32_t stopMs, waitHint, checkPointEveryMs;
+    bool acceptStop;
+    std::uint32_t boundMs;  // the run's bound (0: the program's own)
+    HResult result;
+    std::uint64_t minMs, maxMs;  // how long the run took, in virtual time
+  } cases[] = {
+      {"stops at once", 0, 0, 0, true, 0, 0, 0, 1000},
+      {"stops within its hint", 20000, 30000, 0, true, 0, 0, 20000, 21000},
+      {"progress for longer than 30 s", 120000, 5000, 1000, true, 0, 0, 120000, 121000},
+      {"hint used up, no progress", kNever, 5000, 0, true, 0, HResultFromWin32(err::kServiceRequestTimeout), 5000, 6000},
+      {"progress beyond the bound", kNever, 5000, 1000, true, 60000, HResultFromWin32(err::kServiceRequestTimeout), 60000, 61000},
+      {"progress up to the program's bound", kNever, 5000, 1000, true, 0, HResultFromWin32(err::kServiceRequestTimeout),
+       CServiceHost::kServiceStopBoundMs, CServiceHost::kServiceStopBoundMs + 1000},
+      {"does not take the stop", 0, 0, 0, false, 0, HResultFromWin32(err::kInvalidServiceControl), 0, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    sim::ServiceBehaviour b;
+    b.stopDelayMs = c.stopMs;
+    b.waitHint = c.waitHint;
+    b.checkPointEveryMs = c.checkPointEveryMs;
+    b.acceptStop = c.acceptStop;
+    Run(b);
+    sim.scm.EditConfig(u"TALVMON", [](sim::SimServiceConfig& cfg) { cfg.imagePath = kOldImage; });
+    host.serviceStopBoundMs = c.boundMs ? c.boundMs : CServiceHost::kServiceStopBoundMs;
+    const std::size_t reconfigured = sim.scm.Reconfigured().size();
+    const std::uint64_t start = sim.clock.NowMs();
+
+    EXPECT_EQ(host.RegisterProgram(true, true), c.result);
+    EXPECT_GE(sim.clock.NowMs() - start, c.minMs);
+    EXPECT_LE(sim.clock.NowMs() - start, c.maxMs);
+    if (c.result == 0) {
+      ExpectKept(kNewImage);
+      EXPECT_EQ(sim.scm.Reconfigured().size(), reconfigured + 1);
+      EXPECT_EQ(sim.scm.State(u"TALVMON"), svc::kRunning) << "running before, running after";
     } else {
-      EXPECT_EQ(boxes(), (std::vector<std::u16string>{u"Couldn't create service"}));
-      EXPECT_EQ(sim.scm.Created().size(), created);
-      sim.clock.Advance(1000);
-      EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON")) << "the old one went once it stopped";
+      ExpectKept(kOldImage);
+      EXPECT_EQ(sim.scm.Reconfigured().size(), reconfigured) << "nothing changed";
+      EXPECT_NE(sim.scm.State(u"TALVMON"), svc::kStopped);
     }
   }
-  // "-RegServer" and "-UnregServer" remove the service, settings and all.
-  ASSERT_EQ(host.RegisterProgram(true, true), 0u);
-  sim.registry.PutDword(reg::kLocalMachine, kSettingsKey, u"CheckEveryMinutes", 5);
-  EXPECT_EQ(host.RegisterProgram(true, false), 0u);
-  EXPECT_FALSE(sim.registry.HasKey(reg::kLocalMachine, kSettingsKey));
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>(4, u"Service could not be stopped")));
 }
 
-TEST_F(RegistrationTest, ServiceThatCannotBeCreatedShowsOneBoxAndKeepsTheResult) {
-  sim.scm.faults().FailNext(SimServiceManager::Op::Create, err::kAccessDenied);
-  EXPECT_EQ(host.RegisterProgram(true, true), 0u);
-  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't create service"}));
+TEST_F(ReinstallTest, AFailureAtAnyStepLeavesTheServiceItsSettingsAndTheGuard) {
+  using Op = SimServiceManager::Op;
+  for (Op op : {Op::OpenManager, Op::OpenService, Op::QueryStatus, Op::Control, Op::ChangeConfig, Op::Start}) {
+    for (unsigned n = 1; n <= 5; ++n) {
+      SCOPED_TRACE(::testing::Message() << "op " << static_cast<int>(op) << " call " << n);
+      Run(sim::ServiceBehaviour{});
+      sim.scm.faults().FailNth(op, n, err::kAccessDenied);
+      const HResult result = host.RegisterProgram(true, true);
+      sim.scm.faults().Clear();
+      ExpectKept(result == 0 ? kNewImage : sim.scm.Config(u"TALVMON")->imagePath.c_str());
+      EXPECT_TRUE(result == 0 || result == HResultFromWin32(err::kAccessDenied)) << result;
+      if (sim.scm.State(u"TALVMON") != svc::kRunning) {
+        EXPECT_NE(result, 0u) << "the guard is never left off silently";
+      }
+    }
+  }
+}
+
+TEST_F(ReinstallTest, UnregServerFailsWhenTheServiceIsStillThere) {
+  sim::ServiceBehaviour stuck;
+  stuck.acceptStop = false;
+  Run(stuck);
+  EXPECT_EQ(host.UnregisterProgram(), HResultFromWin32(err::kInvalidServiceControl));
+  ExpectKept(kOldImage);
+  EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Service could not be stopped"}));
+  Run(sim::ServiceBehaviour{});
+  sim.scm.faults().FailNext(SimServiceManager::Op::Delete, err::kAccessDenied);
+  EXPECT_EQ(host.UnregisterProgram(), HResultFromWin32(err::kAccessDenied));
+  EXPECT_TRUE(sim.scm.IsInstalled(u"TALVMON"));
+  EXPECT_EQ(sim.registry.Dump(reg::kClassesRoot), identity_) << "the identity goes after the service";
+
+  // A handle held open elsewhere keeps the deleted entry: it does not go,
+  // and a "-Service" over it cannot make a new one.
+  host.serviceGoneBoundMs = 5000;
+  UniqueScHandle manager, held;
+  ASSERT_EQ(OpenManager(manager, sim.scm, svc::kManagerAllAccess), 0u);
+  ASSERT_EQ(OpenService(held, sim.scm, manager.get(), u"TALVMON", svc::kQueryStatus), 0u);
+  EXPECT_EQ(host.UnregisterProgram(), HResultFromWin32(err::kServiceMarkedForDelete));
+  EXPECT_EQ(host.RegisterProgram(true, true), HResultFromWin32(err::kServiceMarkedForDelete));
+  held.reset();
+  manager.reset();
+  EXPECT_EQ(host.RegisterProgram(true, true), 0u) << "made anew once it has gone";
+  EXPECT_EQ(host.UnregisterProgram(), 0u);
   EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
+  EXPECT_FALSE(sim.registry.HasKey(reg::kLocalMachine, kSettingsKey)) << "removal takes the settings";
+}
+
+TEST_F(RegistrationTest, NoBoxWhereNobodyCouldDismissIt) {
+  sim.ui.SetWindowStationVisible(false);
+  sim.scm.faults().FailNext(SimServiceManager::Op::Create, err::kAccessDenied);
+  EXPECT_EQ(host.RegisterProgram(true, true), HResultFromWin32(err::kAccessDenied));
+  EXPECT_TRUE(Boxes().empty());
+  EXPECT_EQ(sim.ui.ErrorText(), u"Couldn't create service\n");
+  auto events = sim.eventLog.Events();
+  ASSERT_EQ(events.size(), 1u);
+  EXPECT_EQ(events[0].source, u"TALV Wardstone");
+  EXPECT_EQ(events[0].type, evt::kError);
+  EXPECT_EQ(events[0].strings, (std::vector<std::u16string>{u"Couldn't create service"}));
+  EXPECT_EQ(sim.eventLog.OpenSourceCount(), 0u);
 }
 
 TEST_F(RegistrationTest, EventSourceThatCannotBeWrittenOrRemovedIsSaidAndTheCommandGoesOn) {
@@ -275,13 +386,12 @@ TEST_F(RegistrationTest, EventSourceStepsFailWithTheirError) {
 
 TEST_F(RegistrationTest, InstalledServiceThatCannotBeOpenedOrDeleted) {
   ASSERT_EQ(host.RegisterProgram(true, true), 0u);
-  // The presence check opens it first; the open for stop and delete fails.
-  sim.scm.faults().FailNth(SimServiceManager::Op::OpenService, 2, err::kAccessDenied);
-  EXPECT_FALSE(host.UninstallService());
+  sim.scm.faults().FailNext(SimServiceManager::Op::OpenService, err::kAccessDenied);
+  EXPECT_EQ(host.UninstallService(), err::kAccessDenied);
   sim.scm.faults().FailNext(SimServiceManager::Op::Delete, err::kAccessDenied);
-  EXPECT_FALSE(host.UninstallService());
+  EXPECT_EQ(host.UninstallService(), err::kAccessDenied);
   EXPECT_EQ(Boxes(), (std::vector<std::u16string>{u"Couldn't open service", u"Service could not be deleted"}));
-  EXPECT_TRUE(host.UninstallService());
+  EXPECT_EQ(host.UninstallService(), 0u);
   EXPECT_FALSE(sim.scm.IsInstalled(u"TALVMON"));
 }
 
