@@ -138,7 +138,7 @@ scn_winpath() {
 # on as it is. The loader's and wineserver's error messages (err+all) are kept
 # in the record as the cause.
 scn_wine() {
-  local image=${1##*[\\/]} rc try tries=${SCN_WINE_TRIES:-3} out err rec
+  local image=${1##*[\\/]} rc try tries=${SCN_WINE_TRIES:-3} out err rec started
   [[ $image == *.* ]] || image+=.exe
   # Wine's own tools by their full path: by a bare name, Wine's start.exe
   # would look for the program and start it, one process more per call.
@@ -147,11 +147,12 @@ scn_wine() {
     program="C:\\windows\\system32\\$image"
   out=$SCN_PREFIX.out.$BASHPID err=$SCN_PREFIX.err.$BASHPID rec=$SCN_PREFIX.rec.$BASHPID
   for ((try = 1; ; try++)); do
+    printf -v started '%(%T)T' -1
     WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all,err+all,+loaddll WINEDLLOVERRIDES=$SCN_DLLOVERRIDES \
       ${SCN_TIMEOUT:+timeout "$SCN_TIMEOUT"} "$SCN_WINE" "$program" "${@:2}" >"$out" 2>"$err"
     rc=$?
     {
-      echo ">> $* (try $try, $(date +%T))"
+      echo ">> $* (try $try, started $started)"
       tr -d '\r' <"$out" | sed 's/^/| out: /'
       grep -av ':trace:loaddll:' "$err" | tr -d '\r' | sed 's/^/| err: /'
       echo "| exit $rc"
@@ -177,7 +178,7 @@ scn_wine() {
 # its event-log lines going to $SCN_LOG, and sets SCN_BG_PID (call it
 # directly, not in $(...), so that the caller can wait for it).
 scn_wine_bg() {
-  echo ">> $* (background, $(date +%T))" >>"$SCN_LOG"
+  printf '>> %s (background, started %(%T)T)\n' "$*" -1 >>"$SCN_LOG"
   WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all,+eventlog WINEDLLOVERRIDES=$SCN_DLLOVERRIDES \
     "$SCN_WINE" "$@" </dev/null >/dev/null 2>>"$SCN_LOG" &
   SCN_BG_PID=$!
