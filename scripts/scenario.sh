@@ -14,10 +14,14 @@
 #   scn_end                                     # also run by the exit trap
 #
 # Every wait is bounded and fails with a message naming what did not happen.
+# Every Wine call goes through scn_wine, which records it in $SCN_LOG; a
+# scenario that fails prints the last failed call and the end of that log,
+# and keeps the log.
 # Environment read by scn_begin: SCN_DLLOVERRIDES (the load order handed to the
 # keeper, so to every service, and to scn_wine; default: Wine's clusapi.dll
 # disabled; a scenario that puts a clusapi.dll double beside an executable
-# must leave clusapi out of it), TALV_WINE_TEMPLATE (as for winebed.sh).
+# must leave clusapi out of it), TALV_WINE_TEMPLATE (as for winebed.sh),
+# SCN_KEEP_LOGS (a folder: every scenario's log is copied there at its end).
 
 SCN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SCN_WINEBED=$SCN_ROOT/scripts/winebed.sh
@@ -30,8 +34,14 @@ SCN_KEEPER_PID=
 SCN_DOUBLES=
 SCN_BG_PID=
 
+# scn_fail MESSAGE: prints the message and the last Wine call that failed
+# (its command, exit code and the end of its standard error); returns 1.
 scn_fail() {
   echo "scenario: $*" >&2
+  if [ -n "$SCN_PREFIX" ] && [ -s "$SCN_PREFIX.failed" ]; then
+    echo "--- the last Wine call that failed:" >&2
+    tail -n 15 "$SCN_PREFIX.failed" >&2
+  fi
   return 1
 }
 
@@ -64,20 +74,41 @@ scn_begin() {
   bash "$SCN_WINEBED" new "$SCN_PREFIX" || { scn_fail "could not make the prefix"; return 1; }
   SCN_KEEPER_PID=$(WINEDEBUG=-all,+eventlog WINEDLLOVERRIDES=$SCN_DLLOVERRIDES TALV_KEEPER_LOG=$SCN_LOG \
     bash "$SCN_WINEBED" keeper "$SCN_PREFIX" "$SCN_DOUBLES/keeper.exe") || { scn_fail "keeper not started"; return 1; }
+  echo ">> keeper.exe (background, process $SCN_KEEPER_PID)" >>"$SCN_LOG"
   # Nothing else may run in the prefix before the keeper does.
-  scn_until 60 "the keeper to start" grep -q '^keeper ready' "$SCN_LOG" || return 1
+  scn_until 60 "the keeper to start" scn__keeper_ready || return 1
+}
+
+scn__keeper_ready() {
+  grep -q '^keeper ready' "$SCN_LOG" && return 0
+  kill -0 "$SCN_KEEPER_PID" 2>/dev/null && return 1
+  grep -q '^keeper ready' "$SCN_LOG" && return 0
+  scn_fail "the keeper ended before it was ready"
+  exit 1
 }
 
 # scn_end: ends the keeper and everything else in the prefix, and removes
 # the prefix and its log. Safe to call twice.
+# A scenario that ends in failure (exit status not 0) prints the end of its
+# log and keeps the log.
 scn_end() {
+  local status=$?
   if [ -n "$SCN_KEEPER_PID" ]; then
     kill "$SCN_KEEPER_PID" 2>/dev/null || true
     SCN_KEEPER_PID=
   fi
   if [ -n "$SCN_PREFIX" ]; then
     bash "$SCN_WINEBED" destroy "$SCN_PREFIX" || true
-    rm -f "$SCN_LOG"
+    if [ -n "${SCN_KEEP_LOGS:-}" ]; then
+      mkdir -p "$SCN_KEEP_LOGS" && cp "$SCN_LOG" "$SCN_KEEP_LOGS/$(basename "$0" .sh).$(basename "$SCN_LOG")"
+    fi
+    if [ "$status" -ne 0 ]; then
+      echo "--- the scenario's log, last 40 lines (kept in $SCN_LOG):" >&2
+      tail -n 40 "$SCN_LOG" >&2
+    else
+      rm -f "$SCN_LOG"
+    fi
+    rm -f "$SCN_PREFIX.failed"
     SCN_PREFIX=
   fi
 }
@@ -90,15 +121,64 @@ scn_winpath() {
 }
 
 # scn_wine PROGRAM ARGS...: runs a Windows program in the prefix and passes
-# its output and exit code through.
+# its standard output, standard error and exit code through. Every call is
+# recorded in $SCN_LOG: the command, its exit code, its standard output and
+# standard error, each line marked ("| out", "| err") so that no recorded
+# line is taken for an event. SCN_TIMEOUT (seconds), if set, bounds the call
+# (exit code 124 when it runs out).
+#
+# Only a call whose program never ran is tried again (up to SCN_WINE_TRIES
+# times, default 3): one that failed and whose image Wine's loader never
+# mapped. The call runs with Wine's loaddll channel on, which prints
+# 'Loaded L"...\\PROGRAM.exe"' when the program's image is mapped, before any
+# of its code runs; without that line the program did nothing, so running it
+# again changes nothing it did. Exit codes alone prove nothing (Wine's sc.exe
+# ends with 1 and no output for commands it lacks). Any failure of a program
+# that was loaded, Wine's tools as much as the program under test, is passed
+# on as it is. The loader's and wineserver's error messages (err+all) are kept
+# in the record as the cause.
 scn_wine() {
-  WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=$SCN_DLLOVERRIDES "$SCN_WINE" "$@"
+  local image=${1##*[\\/]} rc try tries=${SCN_WINE_TRIES:-3} out err rec started
+  [[ $image == *.* ]] || image+=.exe
+  # Wine's own tools by their full path: by a bare name, Wine's start.exe
+  # would look for the program and start it, one process more per call.
+  local program=$1
+  [ "$program" != "${program//[\\\/]/}" ] || [ ! -f "$SCN_PREFIX/drive_c/windows/system32/$image" ] ||
+    program="C:\\windows\\system32\\$image"
+  out=$SCN_PREFIX.out.$BASHPID err=$SCN_PREFIX.err.$BASHPID rec=$SCN_PREFIX.rec.$BASHPID
+  for ((try = 1; ; try++)); do
+    printf -v started '%(%T)T' -1
+    WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all,err+all,+loaddll WINEDLLOVERRIDES=$SCN_DLLOVERRIDES \
+      ${SCN_TIMEOUT:+timeout "$SCN_TIMEOUT"} "$SCN_WINE" "$program" "${@:2}" >"$out" 2>"$err"
+    rc=$?
+    {
+      echo ">> $* (try $try, started $started)"
+      tr -d '\r' <"$out" | sed 's/^/| out: /'
+      grep -av ':trace:loaddll:' "$err" | tr -d '\r' | sed 's/^/| err: /'
+      echo "| exit $rc"
+    } >"$rec"
+    [ "$rc" -eq 0 ] || cp "$rec" "$SCN_PREFIX.failed"
+    if [ "$rc" -ne 0 ] && ! grep -aqiF "\\\\$image\" at " "$err" && [ "$try" -lt "$tries" ]; then
+      echo "| $image never ran (no loaddll line for its image): Wine did not start it; trying again" >>"$rec"
+      cat "$rec" >>"$SCN_LOG"
+      echo "scenario: $image never ran (exit $rc): $(grep -av ':trace:loaddll:' "$err" | tr -s '\r\n' ' ' | tail -c 300); trying again" >&2
+      sleep 1
+      continue
+    fi
+    cat "$rec" >>"$SCN_LOG"
+    break
+  done
+  cat "$out"
+  grep -avE '^[0-9a-f]{4}:(trace|warn|err|fixme):' "$err" >&2
+  rm -f "$out" "$err" "$rec"
+  return "$rc"
 }
 
 # scn_wine_bg PROGRAM ARGS...: starts a Windows program in the background with
 # its event-log lines going to $SCN_LOG, and sets SCN_BG_PID (call it
 # directly, not in $(...), so that the caller can wait for it).
 scn_wine_bg() {
+  printf '>> %s (background, started %(%T)T)\n' "$*" -1 >>"$SCN_LOG"
   WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all,+eventlog WINEDLLOVERRIDES=$SCN_DLLOVERRIDES \
     "$SCN_WINE" "$@" </dev/null >/dev/null 2>>"$SCN_LOG" &
   SCN_BG_PID=$!
@@ -131,18 +211,7 @@ scn_install_service() {
   for pair in "$@"; do
     scn_set "HKLM\\Software\\TalvTestDoubles\\Services\\$name" "${pair%%=*}" "${pair#*=}" || return 1
   done
-  # Wine's sc.exe now and then fails a create on a loaded machine (its
-  # service manager answers late): a create that left no service is tried
-  # again, a few times.
-  local try out
-  for try in 1 2 3; do
-    out=$(scn_wine sc create "$name" binPath= "$(scn_winpath "$exe")" 2>&1) && return 0
-    scn_wine sc query "$name" >/dev/null 2>&1 && return 0
-    echo "scenario: sc create $name failed (try $try of 3): $(tr -d '\r' <<<"$out" | tail -n 1)" >&2
-    sleep 2
-  done
-  scn_fail "sc create $name failed"
-  return 1
+  scn_wine sc create "$name" binPath= "$(scn_winpath "$exe")" >/dev/null || { scn_fail "sc create $name failed"; return 1; }
 }
 
 # scn_state NAME: prints the service's state (RUNNING, STOPPED, PAUSED,
@@ -160,22 +229,9 @@ scn_wait_state() {
 
 # scn_start_service NAME [STATE [SECONDS]]: starts the service and waits for
 # it to reach STATE (default RUNNING).
-# SCN_START_TRIES (default 1) starts it up to that many times: under load
-# Wine's sc start of a stand-in service has failed now and then (once in a
-# whole run of the test command), so the Exchange stand-ins get three tries.
-# Every failed try is printed with what sc said; the system's own service
-# always gets one.
 scn_start_service() {
   local name=${1:?usage: scn_start_service NAME [STATE [SECONDS]]}
-  local out try tries=${SCN_START_TRIES:-1}
-  for ((try = 1; ; try++)); do
-    out=$(scn_wine sc start "$name" 2>&1) && break
-    case $(scn_state "$name") in RUNNING | START_PENDING | PAUSED) break ;; esac  # it started all the same
-    out=$(tr -s '\r\n' ' ' <<<"$out")
-    [ "$try" -lt "$tries" ] || { scn_fail "sc start $name failed: $out"; return 1; }
-    echo "scenario: sc start $name failed (try $try of $tries): $out" >&2
-    sleep 2
-  done
+  scn_wine sc start "$name" >/dev/null || { scn_fail "sc start $name failed"; return 1; }
   scn_wait_state "$name" "${2:-RUNNING}" "${3:-60}"
 }
 
@@ -189,11 +245,13 @@ scn_place_double() {
 }
 
 # scn_events: the event-log messages written so far, one a line, as
-# "information TEXT", "warning TEXT" or "error TEXT". Wine prints each
+# "information TEXT", "warning TEXT" or "error TEXT" (the records of
+# scn_wine's calls left out). Wine prints each
 # insertion string as a C literal, cut after about 300 characters; \" and
 # \\ are undone, other escapes (\n) are left as printed.
 scn_events() {
   perl -ne '
+    next if /^(\||>>) /;
     next unless /:(trace|warn|err):eventlog:ReportEventW L"(.*)$/;
     my ($kind, $text) = ($1, $2);
     $text =~ s/"(\.\.\.)?\s*$//;

@@ -35,12 +35,30 @@ unset DISPLAY WAYLAND_DISPLAY
 
 die() { echo "winebed: $*" >&2; exit 2; }
 
+# Wine brings a prefix up to date (as "wineboot --update" does) whenever the
+# stamp in its .update-timestamp differs from the modification time of the
+# installation's wine.inf, and that update rewrites the prefix's system files
+# in place. In a copy those files are the template's own, hard-linked: one
+# scenario's update would rewrite them under every other prefix copied from
+# the template. So a template whose stamp is not the installation's (Wine
+# was upgraded or reinstalled since it was booted) is booted afresh.
+WINE_INF=${WINE_INF:-/usr/share/wine/wine.inf}
+template_current() {
+  [ -f "$TEMPLATE/.ready" ] || return 1
+  [ -f "$WINE_INF" ] || return 0
+  [ "$(cat "$TEMPLATE/.update-timestamp" 2>/dev/null)" = "$(stat -c %Y "$WINE_INF")" ]
+}
+
+# boot_template: leaves a current template and holds a shared lock on it
+# (descriptor 9) so that no one boots it afresh while it is copied; the
+# template is only ever booted under the exclusive lock.
 boot_template() {
-  [ -f "$TEMPLATE/.ready" ] && return 0
   mkdir -p "$(dirname "$TEMPLATE")"
-  exec 9>"$TEMPLATE.lock"
-  flock 9
-  if [ ! -f "$TEMPLATE/.ready" ]; then
+  exec 9>>"$TEMPLATE.lock"
+  flock -s 9
+  template_current && return 0
+  flock -x 9
+  if ! template_current; then
     rm -rf "$TEMPLATE"
     WINEPREFIX="$TEMPLATE" "$WINE" wineboot -i >/dev/null 2>&1 || die "wineboot failed"
     WINEPREFIX="$TEMPLATE" "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
@@ -48,7 +66,7 @@ boot_template() {
     WINEPREFIX="$TEMPLATE" "$WINESERVER" -w
     touch "$TEMPLATE/.ready"
   fi
-  flock -u 9
+  flock -s 9
 }
 
 new_prefix() {
@@ -56,12 +74,15 @@ new_prefix() {
   boot_template
   rm -rf "$dir"
   mkdir -p "$(dirname "$dir")"
-  # Hard links for the (read-only) files; real copies of what Wine rewrites.
+  # Hard links for the files Wine only reads; real copies of what it
+  # rewrites (the registry, and the update stamp, which Wine opens for
+  # writing on every start).
   cp -al "$TEMPLATE" "$dir"
   rm -f "$dir/.ready"
-  for f in "$TEMPLATE"/*.reg; do
+  for f in "$TEMPLATE"/*.reg "$TEMPLATE/.update-timestamp"; do
     cp --remove-destination "$f" "$dir/$(basename "$f")"
   done
+  flock -u 9
 }
 
 destroy_prefix() {

@@ -65,7 +65,7 @@ done
 for name in "${SERVICES[@]}"; do
   want=RUNNING
   [[ ${BEHAVIOUR[$name]:-} == *State=paused* ]] && want=PAUSED
-  SCN_START_TRIES=3 scn_start_service "$name" "$want" || fail "$name did not become $want"
+  scn_start_service "$name" "$want" || fail "$name did not become $want"
 done
 
 # Four Exchange locations on three drives, E: twice and F: (pool PoolLow,

@@ -29,8 +29,7 @@ scn_start_service TALVMON RUNNING 60 || e2e_fail "TALVMON did not start"
 scn_wait_event 'Service started' 30 || e2e_fail "no \"Service started\""
 
 # A failure would show a message box that no one clicks away: bounded.
-WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=$SCN_DLLOVERRIDES \
-  timeout 120 "$SCN_WINE" 'C:\TALV\talvmon.exe' -Service
+SCN_TIMEOUT=120 scn_wine 'C:\TALV\talvmon.exe' -Service
 rc=$?
 [ "$rc" -eq 0 ] || e2e_fail "-Service over the running service: exit $rc"
 scn_wine sc query TALVMON >/dev/null 2>&1 || e2e_fail "no service TALVMON after -Service"

@@ -41,8 +41,8 @@ out=$SCN_PREFIX.check
 check() {
   local want=$1 first=$2 switch=$3 code
   # A line not taken for the check would run the live monitor: held to two minutes.
-  WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=$SCN_DLLOVERRIDES timeout 120 "$SCN_WINE" \
-    cmd /c "C:\TALV\talvmon.exe $switch" </dev/null 2>/dev/null | tr -d '\r' >"$out"
+  SCN_TIMEOUT=120 scn_wine cmd /c "C:\TALV\talvmon.exe $switch" </dev/null 2>/dev/null |
+    tr -d '\r' >"$out"
   code=${PIPESTATUS[0]}
   echo "--- talvmon.exe $switch (exit $code):"
   cat "$out"
@@ -86,6 +86,8 @@ done
 check 3 "TALVMON UNKNOWN - nothing to check: no Exchange location found" -Check
 # As the guide shows it: "start /wait" gives the program no standard output,
 # so it writes to the console of the prompt that started it (a terminal here).
+# Not through scn_wine: the call needs a terminal of its own (script), which
+# scn_wine's redirections would take away.
 console=$(WINEPREFIX=$SCN_PREFIX WINEDEBUG=-all WINEDLLOVERRIDES=$SCN_DLLOVERRIDES timeout 120 \
   script -qc "$SCN_WINE cmd /c 'start /wait C:\\TALV\\talvmon.exe -Check & echo errorlevel %ERRORLEVEL%'" /dev/null |
   tr -d '\r')

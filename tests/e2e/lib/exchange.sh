@@ -38,7 +38,7 @@ e2e_exchange_services() {
   for name in "${EXCHANGE_SERVICES[@]}"; do
     local want=RUNNING
     [[ ${EXCHANGE_BEHAVIOUR[$name]:-} == *State=paused* ]] && want=PAUSED
-    SCN_START_TRIES=3 scn_start_service "$name" "$want" || return 1
+    scn_start_service "$name" "$want" || return 1
   done
 }
 
