@@ -27,6 +27,7 @@
 #include "platform/sim/sim_platform.h"
 #include "service/event_log_reporter.h"
 #include "shutdown/cluster_binding.h"
+#include "tests/doubles/exchange_locations.h"
 
 // --- heap allocations, counted --------------------------------------------
 namespace {
@@ -72,25 +73,6 @@ struct Case {
   }
 };
 
-// The fifteen locations the monitor reads, in its order.
-const std::pair<const char16_t*, const char16_t*> kLocations[15] = {
-    {u"MSExchangeIS\\ParametersPrivate", u"DB Path"},
-    {u"MSExchangeIS\\ParametersPublic", u"DB Path"},
-    {u"MSExchangeIS\\ParametersSystem", u"DB Log Path"},
-    {u"MSExchangeIS\\ParametersSystem", u"IMAP4 Protocol Log Path"},
-    {u"MSExchangeIS\\ParametersSystem", u"NNTP Protocol Log Path"},
-    {u"MSExchangeIS\\ParametersSystem", u"POP3 Protocol Log Path"},
-    {u"MSExchangeDS\\Parameters", u"Database Log files path"},
-    {u"MSExchangeDS\\Parameters", u"DSA Database file"},
-    {u"MSExchangeDS\\Parameters", u"DSA Hierarchy table file"},
-    {u"MSExchangeDS\\Parameters", u"DSA Temporary file"},
-    {u"MSExchangeDS\\Parameters", u"DSA Working directory"},
-    {u"MSExchangeMTA\\Parameters", u"MTA Database Path"},
-    {u"MSExchangeCCMC\\Parameters", u"Connector Store Path"},
-    {u"MSExchangeSA\\Parameters", u"LogDirectory"},
-    {u"MSExchangeWEB\\Parameters", u"RFC1967SaveDirectory"},
-};
-
 // What the lookup's algorithm implies for one cycle: per letter two pool
 // listings; two disk listings per pool visited; one information call per
 // disk up to the match; one pool information call per pool found. Every
@@ -110,8 +92,8 @@ class CycleWorld {
     for (std::uint32_t i = 0; i < 15; ++i) {
       std::u16string path(1, static_cast<char16_t>(u'E' + i % c.letters));
       path += u":\\exchsrvr\\data";
-      sim_.registry.PutString(reg::kLocalMachine, services + kLocations[i].first,
-                              kLocations[i].second, path);
+      sim_.registry.PutString(reg::kLocalMachine, services + talv::test::kExchangeLocations[i].first,
+                              talv::test::kExchangeLocations[i].second, path);
     }
     sim_.scm.InstallService(u"zvdriver", Stopped());
     sim_.libraries.DefineLibrary(

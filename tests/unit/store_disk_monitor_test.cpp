@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "monitor/settings.h"
+#include "tests/doubles/exchange_locations.h"
 #include "tests/unit/monitor_world.h"
 
 namespace talv::test {
@@ -17,27 +18,11 @@ class StoreDiskMonitorTest : public MonitorWorld {
   // Writes the given paths into the first Exchange location values, in
   // the order the monitor reads them.
   void SetLocations(const std::vector<std::u16string>& paths) {
-    static const std::pair<const char16_t*, const char16_t*> kRows[] = {
-        {u"MSExchangeIS\\ParametersPrivate", u"DB Path"},
-        {u"MSExchangeIS\\ParametersPublic", u"DB Path"},
-        {u"MSExchangeIS\\ParametersSystem", u"DB Log Path"},
-        {u"MSExchangeIS\\ParametersSystem", u"IMAP4 Protocol Log Path"},
-        {u"MSExchangeIS\\ParametersSystem", u"NNTP Protocol Log Path"},
-        {u"MSExchangeIS\\ParametersSystem", u"POP3 Protocol Log Path"},
-        {u"MSExchangeDS\\Parameters", u"Database Log files path"},
-        {u"MSExchangeDS\\Parameters", u"DSA Database file"},
-        {u"MSExchangeDS\\Parameters", u"DSA Hierarchy table file"},
-        {u"MSExchangeDS\\Parameters", u"DSA Temporary file"},
-        {u"MSExchangeDS\\Parameters", u"DSA Working directory"},
-        {u"MSExchangeMTA\\Parameters", u"MTA Database Path"},
-        {u"MSExchangeCCMC\\Parameters", u"Connector Store Path"},
-        {u"MSExchangeSA\\Parameters", u"LogDirectory"},
-        {u"MSExchangeWEB\\Parameters", u"RFC1967SaveDirectory"},
-    };
     std::size_t i = 0;
     for (const std::u16string& p : paths) {
-      ASSERT_LT(i, std::size(kRows));
-      sim.registry.PutString(reg::kLocalMachine, kServices + kRows[i].first, kRows[i].second, p);
+      ASSERT_LT(i, std::size(kExchangeLocations));
+      sim.registry.PutString(reg::kLocalMachine, kServices + kExchangeLocations[i].first,
+                           kExchangeLocations[i].second, p);
       ++i;
     }
   }
